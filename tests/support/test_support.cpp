@@ -1,0 +1,227 @@
+#include "test_support.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace morvelta::testing {
+namespace {
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> build_environment(const RunOptions& options) {
+    std::map<std::string, std::string> vars;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string text = *entry;
+        size_t equals = text.find('=');
+        if (equals != std::string::npos) vars[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    for (const auto& [name, value] : options.env) {
+        if (value) {
+            vars[name] = *value;
+        } else {
+            vars.erase(name);
+        }
+    }
+    std::vector<std::string> out;
+    for (const auto& [name, value] : vars) out.push_back(name + "=" + value);
+    return out;
+}
+
+int spawn(const std::vector<std::string>& argv, const RunOptions& options, const fs::path& out,
+          const fs::path& err) {
+    std::vector<std::string> env = build_environment(options);
+    std::vector<char*> argv_c;
+    for (const auto& arg : argv) argv_c.push_back(const_cast<char*>(arg.c_str()));
+    argv_c.push_back(nullptr);
+    std::vector<char*> env_c;
+    for (const auto& var : env) env_c.push_back(const_cast<char*>(var.c_str()));
+    env_c.push_back(nullptr);
+
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int in_fd = ::open("/dev/null", O_RDONLY);
+        int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(in_fd, 0);
+        ::dup2(out_fd, 1);
+        ::dup2(err_fd, 2);
+        if (::chdir(options.working_dir.c_str()) != 0) ::_exit(126);
+        ::execvpe(argv_c[0], argv_c.data(), env_c.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (;;) {
+        path_ = fs::temp_directory_path() / ("morvelta-test-" + std::to_string(random()));
+        if (fs::create_directory(path_)) break;
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // Tests may leave unreadable folders behind; make them removable first.
+    for (auto it = fs::recursive_directory_iterator(
+             path_, fs::directory_options::skip_permission_denied, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        }
+    }
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+}
+
+fs::path TempDir::write(const fs::path& relative, const std::string& content) const {
+    fs::path full = path_ / relative;
+    fs::create_directories(full.parent_path());
+    std::ofstream(full, std::ios::binary) << content;
+    return full;
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const RunOptions& options) {
+    pid_ = spawn(argv, options, capture_.path() / "out", capture_.path() / "err");
+}
+
+ChildProcess::~ChildProcess() {
+    if (!status_) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+}
+
+bool ChildProcess::finished() {
+    if (status_) return true;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
+    return status_.has_value();
+}
+
+ProcessResult ChildProcess::wait(std::chrono::milliseconds timeout) {
+    ProcessResult result;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!finished()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid_, SIGKILL);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+            status_ = status;
+            result.timed_out = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (WIFEXITED(*status_)) result.exit_status = WEXITSTATUS(*status_);
+    if (WIFSIGNALED(*status_)) result.signal = WTERMSIG(*status_);
+    result.out = read_file(capture_.path() / "out");
+    result.err = read_file(capture_.path() / "err");
+    return result;
+}
+
+ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options) {
+    ChildProcess child(argv, options);
+    return child.wait(options.timeout);
+}
+
+namespace {
+RunOptions with_test_audio(RunOptions options) {
+    if (!options.env.contains("SDL_AUDIODRIVER")) options.env["SDL_AUDIODRIVER"] = "dummy";
+    return options;
+}
+}  // namespace
+
+ProcessResult run_morvelta(RunOptions options) {
+    return run_process({MORVELTA_BINARY}, with_test_audio(std::move(options)));
+}
+
+std::unique_ptr<ChildProcess> start_morvelta(RunOptions options) {
+    return std::make_unique<ChildProcess>(std::vector<std::string>{MORVELTA_BINARY},
+                                          with_test_audio(std::move(options)));
+}
+
+XvfbServer::XvfbServer(int width, int height) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    std::string fd_text = std::to_string(fds[1]);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::close(fds[0]);
+        int null_fd = ::open("/dev/null", O_RDWR);
+        ::dup2(null_fd, 0);
+        ::dup2(null_fd, 1);
+        ::dup2(null_fd, 2);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd_text.c_str(), "-screen", "0", screen.c_str(),
+                 "-nolisten", "tcp", "+extension", "GLX", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    std::string number;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    if (number.empty()) throw std::runtime_error("Xvfb did not start");
+    display_ = ":" + number;
+}
+
+XvfbServer::~XvfbServer() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+void make_song(const fs::path& path, double seconds) {
+    fs::create_directories(path.parent_path());
+    ProcessResult made = run_process({"sox", "-n", "-r", "44100", "-c", "2", path.string(),
+                                      "synth", std::to_string(seconds), "sine", "440"},
+                                     {});
+    if (made.exit_status != 0) throw std::runtime_error("sox failed: " + made.err);
+}
+
+void make_picture(const fs::path& path, const std::vector<std::string>& args) {
+    fs::create_directories(path.parent_path());
+    std::vector<std::string> argv{"/usr/bin/convert"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back(path.string());
+    ProcessResult made = run_process(argv, {});
+    if (made.exit_status != 0) throw std::runtime_error("convert failed: " + made.err);
+}
+
+bool have_program(const std::string& name) {
+    return run_process({"sh", "-c", "command -v " + name}, {}).exit_status == 0;
+}
+
+}  // namespace morvelta::testing

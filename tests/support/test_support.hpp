@@ -1,0 +1,102 @@
+// Shared helpers of the tests: temporary folders, running the built program, a
+// private X server, and media made at test time with sox and ImageMagick.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morvelta::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+    // Writes `content` to `relative`, creating the folders on the way.
+    fs::path write(const fs::path& relative, const std::string& content) const;
+
+private:
+    fs::path path_;
+};
+
+struct ProcessResult {
+    int exit_status = -1;    // set when the process exited
+    int signal = 0;          // set when a signal ended it
+    bool timed_out = false;  // killed after the time limit
+    std::string out;
+    std::string err;
+};
+
+struct RunOptions {
+    fs::path working_dir = ".";
+    // Variables set (or, with nullopt, removed) on top of this process's environment.
+    std::map<std::string, std::optional<std::string>> env;
+    std::chrono::milliseconds timeout{60000};
+};
+
+// Runs `argv` to its end, capturing standard output and standard error.
+ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options);
+
+// Runs the built morvelta in `options.working_dir`, with the test audio driver.
+ProcessResult run_morvelta(RunOptions options);
+
+// A running child process with its output captured to files; killed if still running
+// when dropped.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& argv, const RunOptions& options);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    int pid() const { return pid_; }
+    // Whether the process has ended (reaps it when it has).
+    bool finished();
+    // Waits up to `timeout`; kills the process past it.
+    ProcessResult wait(std::chrono::milliseconds timeout);
+
+private:
+    int pid_ = -1;
+    TempDir capture_;
+    std::optional<int> status_;
+};
+
+// Starts the built morvelta in the background.
+std::unique_ptr<ChildProcess> start_morvelta(RunOptions options);
+
+// A private Xvfb server of the given size, stopped when dropped.
+class XvfbServer {
+public:
+    XvfbServer(int width, int height);
+    ~XvfbServer();
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+    const std::string& display() const { return display_; }
+
+private:
+    int pid_ = -1;
+    std::string display_;
+};
+
+// The stderr lines of a process, without their line ends.
+std::vector<std::string> lines_of(const std::string& text);
+
+// Makes a song with sox: `seconds` of a sine tone; the format follows the extension.
+void make_song(const fs::path& path, double seconds);
+
+// Makes a picture with ImageMagick's convert; `args` come before the output path.
+void make_picture(const fs::path& path, const std::vector<std::string>& args);
+
+// Whether a program is on the PATH (or is an absolute path that exists).
+bool have_program(const std::string& name);
+
+}  // namespace morvelta::testing

@@ -180,3 +180,7 @@ std::string os_error_text(int code) {
 }
 
 }  // namespace morvelta
+
+namespace morvelta {
+std::string debug_form(const std::string& text) { return debug_quoted(text); }
+}  // namespace morvelta

@@ -225,3 +225,33 @@ bool have_program(const std::string& name) {
 }
 
 }  // namespace morvelta::testing
+
+namespace morvelta::testing {
+
+Rgb Screenshot::at(int x, int y) const {
+    size_t offset = (static_cast<size_t>(y) * width + x) * 3;
+    if (offset + 2 >= rgb.size()) return {-1, -1, -1};
+    auto byte = [&](size_t i) { return static_cast<int>(static_cast<unsigned char>(rgb[i])); };
+    return {byte(offset), byte(offset + 1), byte(offset + 2)};
+}
+
+Screenshot grab_screen(const std::string& display, int width, int height) {
+    ProcessResult grabbed =
+        run_process({"import", "-display", display, "-window", "root", "-depth", "8", "rgb:-"}, {});
+    return Screenshot{width, height, grabbed.out};
+}
+
+std::string wait_for_morvelta_window(const std::string& display,
+                                     std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        ProcessResult found = run_process({"xdotool", "search", "--name", "^morvelta$"},
+                                          {.env = {{"DISPLAY", display}}});
+        std::vector<std::string> ids = lines_of(found.out);
+        if (found.exit_status == 0 && !ids.empty()) return ids.front();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return "";
+}
+
+}  // namespace morvelta::testing

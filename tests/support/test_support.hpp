@@ -100,3 +100,25 @@ void make_picture(const fs::path& path, const std::vector<std::string>& args);
 bool have_program(const std::string& name);
 
 }  // namespace morvelta::testing
+
+namespace morvelta::testing {
+
+struct Rgb {
+    int r = 0, g = 0, b = 0;
+    bool operator==(const Rgb&) const = default;
+};
+
+// The whole X screen, grabbed with ImageMagick's import.
+struct Screenshot {
+    int width = 0;
+    int height = 0;
+    std::string rgb;  // 3 bytes a pixel, rows top first
+    Rgb at(int x, int y) const;
+};
+
+Screenshot grab_screen(const std::string& display, int width, int height);
+
+// Waits until a window titled exactly "morvelta" exists on `display`; its id, or "".
+std::string wait_for_morvelta_window(const std::string& display, std::chrono::milliseconds timeout);
+
+}  // namespace morvelta::testing

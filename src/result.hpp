@@ -9,6 +9,10 @@
 
 namespace morvelta {
 
+// The debug form of an error that is a text: the text quoted. Declared before
+// `Result` because a `std::string` error brings no lookup into this namespace.
+std::string debug_form(const std::string& text);
+
 // `E` needs a `std::string debug_form(const E&)` found by argument-dependent lookup,
 // which `unwrap` writes after "called `Result::unwrap()` on an `Err` value: ".
 template <class T, class E>
@@ -33,8 +37,5 @@ private:
     Result(std::in_place_index_t<I> index, V&& v) : state_(index, std::forward<V>(v)) {}
     std::variant<T, E> state_;
 };
-
-// The debug form of an error that is a text: the text quoted.
-std::string debug_form(const std::string& text);
 
 }  // namespace morvelta

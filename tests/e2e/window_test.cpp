@@ -127,6 +127,26 @@ TEST(NoMonitor, WithoutDisplayOrWithAnInvisibleDriverTheShowStops) {
     }
 }
 
+TEST(NoWindow, AContextTheDriverRefusesStopsWithTheUnwrapFormAndSdlsText) {
+    XvfbServer server(800, 600);
+    TempDir dir;
+    make_song(dir.path() / "song.ogg", 30);
+    // Mesa then offers no context above OpenGL 3.1.
+    ProcessResult run = run_morvelta({.working_dir = dir.path(),
+                                      .env = {{"DISPLAY", server.display()},
+                                              {"MESA_GL_VERSION_OVERRIDE", "3.1"},
+                                              {"MORVELTA_BACKTRACE", std::nullopt}}});
+    EXPECT_EQ(run.exit_status, 101);
+    const std::vector<std::string> lines = lines_of(run.err);
+    ASSERT_EQ(lines.size(), 2u) << run.err;
+    EXPECT_TRUE(lines[0].starts_with(
+        "thread 'main' panicked at 'called `Result::unwrap()` on an `Err` value: \"Could not "
+        "create GL context"))
+        << lines[0];
+    EXPECT_TRUE(lines[0].ends_with("\"', src\\failure:41:5")) << lines[0];
+    EXPECT_EQ(lines[1], hint);
+}
+
 // The window built in this process, to look into its OpenGL context.
 class BuiltWindow : public ::testing::Test {
   protected:

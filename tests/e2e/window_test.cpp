@@ -13,6 +13,7 @@
 
 #include "monitor.hpp"
 #include "test_support.hpp"
+#include "x_close_request.hpp"
 
 namespace morvelta::testing {
 namespace {
@@ -97,6 +98,21 @@ TEST_P(ShowWindow, CoversTheScreenIsTitledAndEscEndsTheShowWithStatusZero) {
 
 INSTANTIATE_TEST_SUITE_P(Screens, ShowWindow,
                          ::testing::Values(ScreenCase{1280, 720}, ScreenCase{1024, 768}));
+
+TEST(ShowWindowClose, ACloseRequestEndsTheShowWithStatusZero) {
+    XvfbServer server(800, 600);
+    TempDir dir;
+    make_song(dir.path() / "song.ogg", 30);
+    std::unique_ptr<ChildProcess> show =
+        start_morvelta({.working_dir = dir.path(), .env = {{"DISPLAY", server.display()}}});
+    const std::string id = find_show_window(server.display(), *show);
+    ASSERT_FALSE(id.empty()) << show->wait(1s).err;
+    ASSERT_TRUE(send_close_request(server.display(), id));
+    ProcessResult ended = show->wait(10s);
+    EXPECT_FALSE(ended.timed_out);
+    EXPECT_EQ(ended.exit_status, 0);
+    EXPECT_EQ(ended.err, "");
+}
 
 TEST(NoMonitor, WithoutDisplayOrWithAnInvisibleDriverTheShowStops) {
     TempDir dir;

@@ -23,11 +23,12 @@ void play_show() {
     const MonitorRecord monitor = get_primary_monitor(monitor_events);
     const ScreenSize screen{monitor.width, monitor.height};
     // The description lives only as long as the build takes.
-    PistonWindow window = PistonWindow::build(WindowSettings("morvelta", {screen.width, screen.height})
-                                                  .exit_on_esc(true)
-                                                  .opengl(OpenGL::V3_2)
-                                                  .fullscreen(true))
-                              .unwrap();
+    PistonWindow window =
+        PistonWindow::build(WindowSettings("morvelta", {screen.width, screen.height})
+                                .exit_on_esc(true)
+                                .opengl(OpenGL::V3_2)
+                                .fullscreen(true))
+            .unwrap();
     while (std::optional<Event> event = window.next()) {
     }
     // Everything made above is released in reverse order of declaration.

@@ -33,18 +33,6 @@ TEST(WindowSettings, DefaultsAndTheProgramsChainOfBuilders) {
     EXPECT_EQ(show.get_size().height, 720u);
     EXPECT_TRUE(show.get_resizable());
     EXPECT_FALSE(show.get_vsync());
-
-    const WindowSettings other = WindowSettings("x", {1, 1})
-                                     .samples(4)
-                                     .vsync(true)
-                                     .srgb(false)
-                                     .resizable(false)
-                                     .decorated(false)
-                                     .controllers(false);
-    EXPECT_EQ(other.get_samples(), 4);
-    EXPECT_TRUE(other.get_vsync());
-    EXPECT_FALSE(other.get_srgb() || other.get_resizable() || other.get_decorated() ||
-                 other.get_controllers());
 }
 
 TEST(OpenGLVersion, TwelveTagsInOrderWithTheirNumbersAndShadingLanguage) {

@@ -206,7 +206,9 @@ std::optional<std::string> GlutinWindow::make_current() {
 
 Result<PistonWindow, std::string> PistonWindow::build(const WindowSettings& settings) {
     using Built = Result<PistonWindow, std::string>;
-    Result<std::unique_ptr<GlutinWindow>, std::string> made = GlutinWindow::create(settings);
+    // The drawing stores sRGB colours, so the framebuffer is sRGB whatever was asked.
+    Result<std::unique_ptr<GlutinWindow>, std::string> made =
+        GlutinWindow::create(WindowSettings(settings).srgb(true));
     if (!made.is_ok())
         return Built::err(made.error());
     // The schedule's clocks start here, once everything else is made.

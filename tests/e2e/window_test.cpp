@@ -230,7 +230,12 @@ TEST_F(BuiltWindow, AWindowedDescriptionKeepsItsSizeAndMultisamplingFallsBack) {
     MonitorEventsLoop monitor_events;
     {
         PistonWindow window =
-            PistonWindow::build(WindowSettings("small", {320, 200}).resizable(false)).unwrap();
+            PistonWindow::build(WindowSettings("small", {320, 200}).resizable(false).srgb(false))
+                .unwrap();
+        GLint encoding = 0;
+        glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_BACK_LEFT,
+                                              GL_FRAMEBUFFER_ATTACHMENT_COLOR_ENCODING, &encoding);
+        EXPECT_EQ(encoding, GL_SRGB);
         EXPECT_EQ(window.window_size().width, 320u);
         EXPECT_EQ(window.drawable_size().height, 200u);
         EXPECT_EQ(std::string(SDL_GetWindowTitle(window.back_end().sdl_window())), "small");

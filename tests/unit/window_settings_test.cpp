@@ -63,5 +63,9 @@ TEST(WindowSizes, ScaleRecordedOnlyForAnExactSizeAndSizesFollowIt) {
     EXPECT_EQ(changed.drawable.width, 800u);
 }
 
+TEST(WindowBuild, ASampleCountThatIsNoPowerOfTwoStopsBeforeAnyWindow) {
+    EXPECT_THROW(PistonWindow::build(WindowSettings("x", {64, 64}).samples(3)), Panic);
+}
+
 }  // namespace
 }  // namespace morvelta

@@ -3,6 +3,9 @@
 #include "discovery.hpp"
 #include "environment.hpp"
 #include "failure.hpp"
+#include "monitor.hpp"
+#include "window.hpp"
+#include "window_settings.hpp"
 
 namespace {
 
@@ -16,6 +19,18 @@ void play_show() {
     const PictureList pictures = choose_pictures(files);
     set_environment_variable("LD_LIBRARY_PATH", ".");
     if (music_path == nullptr) panic("ei musaa hv kaikki", no_music_pos);
+    MonitorEventsLoop monitor_events;
+    const MonitorRecord monitor = get_primary_monitor(monitor_events);
+    const ScreenSize screen{monitor.width, monitor.height};
+    // The description lives only as long as the build takes.
+    PistonWindow window =
+        PistonWindow::build(WindowSettings("morvelta", {screen.width, screen.height})
+                                .exit_on_esc(true)
+                                .opengl(OpenGL::V3_2)
+                                .fullscreen(true))
+            .unwrap();
+    while (std::optional<Event> event = window.next()) {
+    }
     // Everything made above is released in reverse order of declaration.
 }
 

@@ -1,0 +1,11 @@
+// Closing a window from outside, as a window manager's close button does.
+#pragma once
+
+#include <string>
+
+namespace morvelta::testing {
+
+// Sends the WM_DELETE_WINDOW request to the X window `id` (decimal) on `display`.
+bool send_close_request(const std::string& display, const std::string& id);
+
+}  // namespace morvelta::testing

@@ -243,6 +243,9 @@ Decoded decode_png(std::FILE* file, std::uint32_t max_dimension) {
     picture.rgba = std::make_unique_for_overwrite<std::uint8_t[]>(size);
     // Sixteen-bit samples keep their high byte; no gamma is applied.
     code = spng_decode_image(ctx.get(), picture.rgba.get(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
+    // A file that stops after its pixel data but before its end chunk is cut short too.
+    if (code == 0)
+        code = spng_decode_chunks(ctx.get());
     if (code != 0)
         return png_error(code);
     return Decoded::ok(std::move(picture));

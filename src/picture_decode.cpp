@@ -159,6 +159,15 @@ bool run_jpeg(JpegSession& s, std::FILE* file, std::uint32_t max_dimension, Deco
 }
 
 Decoded decode_jpeg(std::FILE* file, std::uint32_t max_dimension) {
+    // The library wants two bytes before it judges the first; a one-byte file that
+    // cannot be a JPEG is still the wrong kind of file rather than a short one.
+    const int first = std::fgetc(file);
+    if (first == EOF)
+        return Decoded::err(std::string(not_enough_data_text));
+    if (first != 0xFF)
+        return Decoded::err(format_error("first two bytes is not a SOI marker"));
+    std::ungetc(first, file);
+
     JpegSession session;
     DecodedPicture picture;
     if (run_jpeg(session, file, max_dimension, picture))
@@ -212,12 +221,45 @@ Decoded png_error(int code) {
     }
 }
 
+constexpr unsigned char png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// The file with its signature already taken off and checked by us: the library reads
+// the signature and the header in one go, so a short file of the wrong kind would
+// otherwise look like a file that ends early.
+struct PngSource {
+    std::FILE* file;
+    std::size_t signature_served = 0;
+};
+
+int read_png(spng_ctx*, void* user, void* destination, std::size_t length) {
+    auto& source = *static_cast<PngSource*>(user);
+    auto* out = static_cast<unsigned char*>(destination);
+    while (length > 0 && source.signature_served < sizeof png_signature) {
+        *out++ = png_signature[source.signature_served++];
+        --length;
+    }
+    if (length == 0)
+        return 0;
+    if (std::fread(out, 1, length, source.file) == length)
+        return 0;
+    return std::ferror(source.file) ? SPNG_IO_ERROR : SPNG_IO_EOF;
+}
+
 Decoded decode_png(std::FILE* file, std::uint32_t max_dimension) {
+    unsigned char signature[sizeof png_signature];
+    const std::size_t got = std::fread(signature, 1, sizeof signature, file);
+    if (!std::equal(signature, signature + got, png_signature)) {
+        return Decoded::err(format_error("invalid signature"));
+    }
+    if (got < sizeof signature)
+        return Decoded::err(std::string(not_enough_data_text));
+    PngSource source{file};
+
     std::unique_ptr<spng_ctx, SpngFree> ctx(spng_ctx_new(0));
     if (!ctx)
         throw std::bad_alloc();
     const std::uint32_t limit = std::min(largest_side, max_dimension);
-    int code = spng_set_png_file(ctx.get(), file);
+    int code = spng_set_png_stream(ctx.get(), read_png, &source);
     if (code == 0)
         code = spng_set_image_limits(ctx.get(), limit, limit);
     if (code == 0)

@@ -85,7 +85,7 @@ TEST(PictureErrors, EachFailureTextEndsTheShowWithOneReport) {
          "\"Not enough data was provided to the Decoder to decode the image\""},
         {"cut.png", png.substr(0, png.size() / 2),
          "\"Not enough data was provided to the Decoder to decode the image\""},
-        {"zero.jpg", zero_width, "\"The Image's dimensions are either too small or too large\""},
+        {"zero.jpg", zero_width, "\"The Image\\'s dimensions are either too small or too large\""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

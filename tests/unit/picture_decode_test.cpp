@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -81,6 +82,9 @@ void expect_same_bytes(const std::string& ours, const std::string& theirs) {
                              << int(static_cast<unsigned char>(ours[first])) << " against "
                              << int(static_cast<unsigned char>(theirs[first]));
 }
+
+const std::string not_enough = "Not enough data was provided to the Decoder to decode the image";
+const std::string bad_size = "The Image's dimensions are either too small or too large";
 
 struct Case {
     std::string name;  // the file name made, its extension chooses the decoder
@@ -191,9 +195,6 @@ TEST(PictureDecode, ExtensionIsTheLowerCasedTextAfterTheNamesLastDot) {
     EXPECT_EQ(picture_extension("./x/archive.tar.GZ"), "gz");
 }
 
-const std::string not_enough = "Not enough data was provided to the Decoder to decode the image";
-const std::string bad_size = "The Image's dimensions are either too small or too large";
-
 TEST(PictureDecode, OpenAndFormatChoiceErrors) {
     TempDir dir;
     EXPECT_EQ(decode_error(dir.path() / "missing.jpg"), "No such file or directory (os error 2)");
@@ -228,6 +229,19 @@ TEST(PictureDecode, ContentsOfTheWrongKindAndMalformedData) {
               "Format error: first two bytes is not a SOI marker");
     write_bytes(dir.path() / "jpg_inside.png", jpg);
     EXPECT_EQ(decode_error(dir.path() / "jpg_inside.png"), "Format error: invalid signature");
+
+    // Files too short for the libraries' first reads are still judged by what they hold.
+    for (const auto& [name, bytes, error] : std::vector<std::array<std::string, 3>>{
+             {"short.png", "hello", "Format error: invalid signature"},
+             {"short.jpg", "h", "Format error: first two bytes is not a SOI marker"},
+             {"short2.jpg", "\xFFh", "Format error: first two bytes is not a SOI marker"},
+             {"prefix.png", png.substr(0, 5), not_enough},
+             {"prefix.jpg", "\xFF", not_enough},
+             {"empty.png", "", not_enough},
+             {"empty.jpg", "", not_enough}}) {
+        write_bytes(dir.path() / name, bytes);
+        EXPECT_EQ(decode_error(dir.path() / name), error) << name;
+    }
 
     // A changed bit depth breaks the header chunk's checksum.
     std::string broken = png;

@@ -112,7 +112,7 @@ TEST(PictureDecode, PngMatchesImageMagickExactly) {
          join(see_through, {"-colorspace", "Gray", "-define", "png:color-type=4"}), 333, 17},
         {"rgb.png", join(colourful, {"-define", "png:color-type=2"}), 333, 17},
         {"rgba.png", join(see_through, {"-define", "png:color-type=6"}), 333, 17},
-        {"palette.png", join(colourful, {"-colors", "40", "-type", "Palette"}), 333, 17},
+        {"palette.png", join(colourful, {"-colors", "40", "-define", "png:format=png8"}), 333, 17},
         {"interlaced.png", join(see_through, {"-interlace", "PNG"}), 333, 17},
         {"one.png", {"-size", "1x1", "xc:rgb(12,200,99)"}, 1, 1},
         {"UPPER.PNG", join(colourful, {}), 333, 17},
@@ -120,7 +120,10 @@ TEST(PictureDecode, PngMatchesImageMagickExactly) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path path = dir.path() / c.name;
-        make_picture(c.name == "palette.png" ? fs::path("PNG8:" + path.string()) : path, c.args);
+        make_picture(path, c.args);
+        if (c.name == "palette.png") {
+            ASSERT_EQ(read_bytes(path)[25], 3) << "not a palette picture";
+        }
         DecodedPicture picture = decode_ok(path);
         EXPECT_EQ(picture.width, c.width);
         EXPECT_EQ(picture.height, c.height);
@@ -132,8 +135,11 @@ TEST(PictureDecode, PaletteWithTransparencyExpands) {
     TempDir dir;
     const fs::path path = dir.path() / "trns.png";
     // Two colours, one of them fully transparent: a palette with a tRNS chunk.
-    make_picture("PNG8:" + path.string(),
-                 {"-size", "20x10", "xc:none", "-fill", "red", "-draw", "rectangle 10,0 19,9"});
+    make_picture(path, {"-size", "20x10", "xc:none", "-fill", "red", "-draw", "rectangle 10,0 19,9",
+                        "-define", "png:format=png8"});
+    const std::string file = read_bytes(path);
+    ASSERT_EQ(file[25], 3) << "not a palette picture";
+    ASSERT_NE(file.find("tRNS"), std::string::npos);
     DecodedPicture picture = decode_ok(path);
     const std::string bytes = decoded_bytes(picture);
     expect_same_bytes(bytes, reference_rgba(path));
@@ -355,14 +361,16 @@ TEST(PictureDecode, DamagedFilesNeverCrash) {
         {"prog.jpg", {"-size", "64x48", "-seed", "3", "plasma:fractal", "-interlace", "JPEG"}},
         {"cmyk.jpg", {"-size", "40x30", "-seed", "3", "plasma:fractal", "-colorspace", "CMYK"}},
         {"inter.png", {"-size", "64x48", "-seed", "3", "plasma:fractal", "-interlace", "PNG"}},
-        {"pal.png", {"-size", "64x48", "-seed", "3", "plasma:fractal", "-colors", "9"}},
+        {"pal.png",
+         {"-size", "64x48", "-seed", "3", "plasma:fractal", "-colors", "9", "-define",
+          "png:format=png8"}},
     };
     std::uint32_t state = 12345;
     auto next = [&state] { return state = state * 1664525u + 1013904223u; };
     int decoded = 0, refused = 0;
     for (const auto& [name, args] : sources) {
         const fs::path original = dir.path() / name;
-        make_picture(name == "pal.png" ? fs::path("PNG8:" + original.string()) : original, args);
+        make_picture(original, args);
         const std::string bytes = read_bytes(original);
         std::vector<std::string> damaged;
         for (std::size_t cut = 0; cut < bytes.size(); cut += 1 + bytes.size() / 40) {

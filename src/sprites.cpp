@@ -112,7 +112,8 @@ std::shared_ptr<Texture> load_sprite_texture(TextureFactory& factory, std::strin
     auto texture = texture_from_path(factory, path);
     // `Result::unwrap` cannot see the text's debug form from its template, since
     // std::string brings no lookup into our namespace; this is the same stop.
-    if (!texture.is_ok()) unwrap_failed(debug_form(texture.error()));
+    if (!texture.is_ok())
+        unwrap_failed(debug_form(texture.error()));
     return std::move(texture.value());
 }
 

@@ -291,6 +291,25 @@ TEST(PictureDecode, ExtraneousBytesBetweenMarkersAreOnlyAWarning) {
     EXPECT_EQ(decode_ok(dir.path() / "junk.jpg").width, 333u);
 }
 
+TEST(PictureDecode, EndlessProgressiveScansAreRefused) {
+    TempDir dir;
+    make_picture(dir.path() / "prog.jpg", join(colourful, {"-interlace", "JPEG"}));
+    std::string jpg = read_bytes(dir.path() / "prog.jpg");
+    // The last scan, repeated until the file holds thousands: each one would cost a
+    // pass over the whole picture.
+    const std::size_t last_scan = jpg.rfind("\xFF\xDA");
+    const std::size_t end = jpg.rfind("\xFF\xD9");
+    ASSERT_LT(last_scan, end);
+    const std::string scan = jpg.substr(last_scan, end - last_scan);
+    std::string many = jpg.substr(0, end);
+    for (int i = 0; i < 1200; ++i)
+        many += scan;
+    many += "\xFF\xD9";
+    write_bytes(dir.path() / "many.jpg", many);
+    EXPECT_EQ(decode_error(dir.path() / "many.jpg"),
+              "Format error: too many scans in a progressive picture");
+}
+
 // The PNG chunk checksum over type and data.
 std::uint32_t crc32(const std::string& bytes) {
     std::uint32_t crc = 0xFFFFFFFFu;

@@ -4,6 +4,7 @@
 #include "environment.hpp"
 #include "failure.hpp"
 #include "monitor.hpp"
+#include "sprites.hpp"
 #include "window.hpp"
 #include "window_settings.hpp"
 
@@ -29,6 +30,8 @@ void play_show() {
                                 .opengl(OpenGL::V3_2)
                                 .fullscreen(true))
             .unwrap();
+    std::vector<PictureSprite> sprites = build_sprites(pictures, window.factory());
+    centre_sprites(sprites, screen.width, screen.height);
     while (std::optional<Event> event = window.next()) {
     }
     // Everything made above is released in reverse order of declaration.

@@ -217,7 +217,7 @@ Result<PistonWindow, std::string> PistonWindow::build(const WindowSettings& sett
 }
 
 PistonWindow::PistonWindow(std::unique_ptr<GlutinWindow> window, Events events)
-    : window_(std::move(window)), events_(std::move(events)) {}
+    : window_(std::move(window)), factory_(), events_(std::move(events)) {}
 
 std::optional<Event> PistonWindow::next() {
     std::optional<Event> event = events_.next(*window_);

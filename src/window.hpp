@@ -10,6 +10,7 @@
 #include "events.hpp"
 #include "failure.hpp"
 #include "result.hpp"
+#include "sprites.hpp"
 #include "window_settings.hpp"
 
 struct SDL_Window;
@@ -89,6 +90,8 @@ class PistonWindow {
     PixelSize drawable_size() const { return window_->drawable_size(); }
     GlutinWindow& back_end() { return *window_; }
     Events& events() { return events_; }
+    // Makes textures on this window's device; they must be dropped before the window.
+    TextureFactory& factory() { return factory_; }
 
   private:
     PistonWindow(std::unique_ptr<GlutinWindow> window, Events events);
@@ -97,10 +100,11 @@ class PistonWindow {
 
     // Released last of all: the context must outlive every graphics object below.
     std::unique_ptr<GlutinWindow> window_;
-    // The texture factory and the 2-D renderer are added here, after `window_`, so that
-    // they are released while the context still exists. The main colour target is the
-    // default framebuffer, which follows the drawable size by itself: nothing is
-    // recreated when the window changes size.
+    // The graphics objects come after `window_`, so that they are released while the
+    // context still exists. The main colour target is the default framebuffer, which
+    // follows the drawable size by itself: nothing is recreated when the window
+    // changes size.
+    TextureFactory factory_;
     Events events_;
 };
 

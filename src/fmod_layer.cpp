@@ -39,32 +39,51 @@ constexpr int decode_chunk_frames = 2048;
 
 enum class Kind { system, sound, channel };
 
-// Every handle handed out and not yet released, so that a stale handle is refused instead
-// of followed. Lookups allocate nothing.
+// Every handle handed out and not yet released. A handle is a number of its own, never
+// reused, so that a stale handle is refused even when its object's memory has been reused.
+// Lookups allocate nothing.
 class Registry {
   public:
-    void add(const void* handle, Kind kind) {
+    std::uintptr_t add(void* object, Kind kind) {
         std::lock_guard lock(mutex_);
-        live_.emplace(handle, kind);
+        next_ += handle_step;
+        live_.emplace(next_, Entry{kind, object});
+        return next_;
     }
-    void remove(const void* handle) {
+    void remove(std::uintptr_t handle) {
         std::lock_guard lock(mutex_);
         live_.erase(handle);
     }
-    bool holds(const void* handle, Kind kind) {
+    void* find(std::uintptr_t handle, Kind kind) {
         std::lock_guard lock(mutex_);
         auto found = live_.find(handle);
-        return found != live_.end() && found->second == kind;
+        return found != live_.end() && found->second.kind == kind ? found->second.object : nullptr;
     }
 
   private:
+    // Handles look like aligned addresses to anyone printing them.
+    static constexpr std::uintptr_t handle_step = 16;
+    struct Entry {
+        Kind kind;
+        void* object;
+    };
     std::mutex mutex_;
-    std::unordered_map<const void*, Kind> live_;
+    std::uintptr_t next_ = 0x10000;
+    std::unordered_map<std::uintptr_t, Entry> live_;
 };
 
 Registry& registry() {
     static Registry* instance = new Registry;  // outlives every static destructor
     return *instance;
+}
+
+template <class Handle>
+std::uintptr_t number(Handle* handle) {
+    return reinterpret_cast<std::uintptr_t>(handle);
+}
+template <class Handle>
+Handle* handle_of(std::uintptr_t number) {
+    return reinterpret_cast<Handle*>(number);
 }
 
 // ---- Decoders --------------------------------------------------------------------------
@@ -311,6 +330,7 @@ std::unique_ptr<Decoder> open_decoder(const char* name, FMOD_RESULT& result) {
 struct Channel;
 
 struct Sound {
+    std::uintptr_t handle;
     FMOD_SYSTEM* system;
     std::unique_ptr<Decoder> decoder;
     std::uint32_t length_ms;
@@ -318,6 +338,7 @@ struct Sound {
 };
 
 struct System {
+    std::uintptr_t handle = 0;
     bool initialised = false;
     int rate = 0;
     SDL_AudioFormat format = 0;
@@ -333,6 +354,7 @@ struct System {
 // published to the main thread through a sequence lock, so that queries never wait on the
 // mixer.
 struct Channel {
+    std::uintptr_t handle;
     Sound* sound;
     SDL_AudioStream* converter;
     int device_rate;
@@ -448,13 +470,13 @@ std::uint32_t channel_position_ms(const Channel& channel) {
 }
 
 System* as_system(FMOD_SYSTEM* handle) {
-    return registry().holds(handle, Kind::system) ? reinterpret_cast<System*>(handle) : nullptr;
+    return static_cast<System*>(registry().find(number(handle), Kind::system));
 }
 Sound* as_sound(FMOD_SOUND* handle) {
-    return registry().holds(handle, Kind::sound) ? reinterpret_cast<Sound*>(handle) : nullptr;
+    return static_cast<Sound*>(registry().find(number(handle), Kind::sound));
 }
 Channel* as_channel(FMOD_CHANNEL* handle) {
-    return registry().holds(handle, Kind::channel) ? reinterpret_cast<Channel*>(handle) : nullptr;
+    return static_cast<Channel*>(registry().find(number(handle), Kind::channel));
 }
 
 System* output_owner = nullptr;
@@ -465,7 +487,7 @@ void stop_channel(System& system) {
         return;
     // Once the hook is replaced under the mixer's lock, the audio thread no longer sees it.
     Mix_HookMusic(nullptr, nullptr);
-    registry().remove(system.channel);
+    registry().remove(system.channel->handle);
     delete system.channel;
     system.channel = nullptr;
 }
@@ -474,7 +496,7 @@ void free_sound(System& system, Sound* sound) {
     if (system.channel != nullptr && system.channel->sound == sound)
         stop_channel(system);
     std::erase(system.sounds, sound);
-    registry().remove(sound);
+    registry().remove(sound->handle);
     delete sound;
 }
 
@@ -501,8 +523,8 @@ FMOD_RESULT FMOD_System_Create(FMOD_SYSTEM** system) {
     auto* made = new (std::nothrow) System;
     if (made == nullptr)
         return FMOD_ERR_MEMORY;
-    registry().add(made, Kind::system);
-    *system = reinterpret_cast<FMOD_SYSTEM*>(made);
+    made->handle = registry().add(made, Kind::system);
+    *system = handle_of<FMOD_SYSTEM>(made->handle);
     return FMOD_OK;
 }
 
@@ -559,13 +581,13 @@ FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* handle, const char* name, FMOD_
     const std::uint64_t ms =
         decoder->total_frames() * 1000 / static_cast<std::uint64_t>(decoder->rate());
     auto* made = new (std::nothrow)
-        Sound{handle, std::move(decoder),
+        Sound{0, handle, std::move(decoder),
               static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, UINT32_MAX))};
     if (made == nullptr)
         return FMOD_ERR_MEMORY;
     system->sounds.push_back(made);
-    registry().add(made, Kind::sound);
-    *sound = reinterpret_cast<FMOD_SOUND*>(made);
+    made->handle = registry().add(made, Kind::sound);
+    *sound = handle_of<FMOD_SOUND>(made->handle);
     return FMOD_OK;
 }
 
@@ -622,6 +644,7 @@ FMOD_RESULT FMOD_System_PlaySound(FMOD_SYSTEM* handle, FMOD_CHANNELINDEX channel
     const int device_frame_bytes = SDL_AUDIO_BITSIZE(system->format) / 8 * system->channels;
     const int source_frame_bytes = static_cast<int>(sizeof(std::int16_t)) * decoder.channels();
     auto* made = new (std::nothrow) Channel{
+        0,
         sound,
         converter,
         system->rate,
@@ -636,9 +659,9 @@ FMOD_RESULT FMOD_System_PlaySound(FMOD_SYSTEM* handle, FMOD_CHANNELINDEX channel
         return FMOD_ERR_MEMORY;
     }
     system->channel = made;
-    registry().add(made, Kind::channel);
+    made->handle = registry().add(made, Kind::channel);
     Mix_HookMusic(mix_song, made);
-    *channel = reinterpret_cast<FMOD_CHANNEL*>(made);
+    *channel = handle_of<FMOD_CHANNEL>(made->handle);
     return FMOD_OK;
 }
 
@@ -691,7 +714,7 @@ FMOD_RESULT FMOD_System_Release(FMOD_SYSTEM* handle) {
     if (system == nullptr)
         return FMOD_ERR_INVALID_HANDLE;
     close_output(*system);
-    registry().remove(system);
+    registry().remove(system->handle);
     delete system;
     return FMOD_OK;
 }

@@ -150,17 +150,20 @@ class Mp3Decoder final : public Decoder {
 
     std::size_t read(std::int16_t* out, std::size_t frames) override {
         const std::size_t frame_bytes = sizeof(std::int16_t) * static_cast<std::size_t>(channels_);
-        for (;;) {
+        // A step may yield no samples (a frame header, a format note); a few in a row are
+        // normal, an endless run is not.
+        for (int attempt = 0; attempt < 64; ++attempt) {
             std::size_t done = 0;
             const int status = mpg123_read(handle_, reinterpret_cast<unsigned char*>(out),
                                            frames * frame_bytes, &done);
             if (done > 0)
                 return done / frame_bytes;
-            if (status == MPG123_NEW_FORMAT && same_format())
+            if (status == MPG123_OK || (status == MPG123_NEW_FORMAT && same_format()))
                 continue;
-            // The end, a decoding error or a change of format mid-song: the song ends here.
-            return 0;
+            break;
         }
+        // The end, a decoding error or a change of format mid-song: the song ends here.
+        return 0;
     }
 
     bool rewind() override { return mpg123_seek(handle_, 0, SEEK_SET) == 0; }

@@ -6,6 +6,7 @@
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_mixer.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <mpg123.h>
 #include <unistd.h>
@@ -484,6 +485,32 @@ Channel* as_channel(FMOD_CHANNEL* handle) {
 
 System* output_owner = nullptr;
 
+#ifdef __linux__
+// libasound reports every output it fails to open on standard error ("ALSA lib pcm.c: ...
+// Unknown PCM default"), where only the program's own failure report belongs. SDL loads it
+// at run time; we load the same library first and give it a handler that says nothing.
+// The library stays loaded for the life of the process.
+void quiet_alsa_handler(const char*, int, const char*, int, const char*, ...) {}
+
+void keep_alsa_quiet() {
+    static const bool done = [] {
+        void* library = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr)
+            return false;
+        using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+        using SetHandler = int (*)(Handler);
+        auto set_handler =
+            reinterpret_cast<SetHandler>(::dlsym(library, "snd_lib_error_set_handler"));
+        if (set_handler != nullptr)
+            set_handler(quiet_alsa_handler);
+        return true;
+    }();
+    static_cast<void>(done);
+}
+#else
+void keep_alsa_quiet() {}
+#endif
+
 // Takes the system's channel off the mixer and frees it; its handle dies.
 void stop_channel(System& system) {
     if (system.channel == nullptr)
@@ -544,6 +571,7 @@ FMOD_RESULT FMOD_System_Init(FMOD_SYSTEM* handle, int max_channels, FMOD_INITFLA
         return FMOD_ERR_INITIALIZED;
     if (output_owner != nullptr)
         return FMOD_ERR_OUTPUT_ALLOCATED;
+    keep_alsa_quiet();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
         return FMOD_ERR_OUTPUT_INIT;
     if (Mix_OpenAudio(output_rate, AUDIO_S16SYS, output_channels, output_buffer_frames) != 0) {

@@ -27,6 +27,18 @@ TEST(AudioStop, NoOutputDeviceStopsWithOutputInit) {
     EXPECT_EQ(run.err, report("FmodSys.init failed : OutputInit", "src\\main:87:13"));
 }
 
+TEST(AudioStop, OutputThatCannotBeOpenedLeavesOnlyTheReport) {
+    TempDir dir;
+    make_song(dir.path() / "song.ogg", 0.5);
+    // SDL's ALSA output, told to open a device that exists nowhere.
+    ProcessResult run = run_morvelta({.working_dir = dir.path(),
+                                      .env = {{"SDL_AUDIODRIVER", "alsa"},
+                                              {"AUDIODEV", "nosuchpcm"},
+                                              {"MORVELTA_BACKTRACE", std::nullopt}}});
+    EXPECT_EQ(run.exit_status, 101);
+    EXPECT_EQ(run.err, report("FmodSys.init failed : OutputInit", "src\\main:87:13"));
+}
+
 TEST(AudioStop, SongsThatCannotBeOpenedStopWithTheirNameAndNothingElse) {
     TempDir made;
     make_song(made.path() / "good.mp3", 0.5);

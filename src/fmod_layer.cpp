@@ -432,11 +432,11 @@ void SDLCALL mix_song(void* user_data, Uint8* stream, int len) {
     }
     const int frames = fill_from_song(channel, stream, len) / channel.device_frame_bytes;
 
-    channel.clock_sequence.fetch_add(1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    channel.frames_before_buffer.store(channel.frames_handed, std::memory_order_relaxed);
-    channel.frames_in_buffer.store(static_cast<std::uint32_t>(frames), std::memory_order_relaxed);
-    channel.buffer_handed_ns.store(now_ns(now), std::memory_order_relaxed);
+    // Odd while the clock is being written; no store moves before the first increment.
+    channel.clock_sequence.fetch_add(1, std::memory_order_acq_rel);
+    channel.frames_before_buffer.store(channel.frames_handed, std::memory_order_release);
+    channel.frames_in_buffer.store(static_cast<std::uint32_t>(frames), std::memory_order_release);
+    channel.buffer_handed_ns.store(now_ns(now), std::memory_order_release);
     channel.clock_sequence.fetch_add(1, std::memory_order_release);
 
     channel.frames_handed += static_cast<std::uint64_t>(frames);
@@ -455,10 +455,10 @@ std::uint32_t channel_position_ms(const Channel& channel) {
         const std::uint32_t sequence = channel.clock_sequence.load(std::memory_order_acquire);
         if (sequence % 2 != 0)
             continue;
-        before = channel.frames_before_buffer.load(std::memory_order_relaxed);
-        in_buffer = channel.frames_in_buffer.load(std::memory_order_relaxed);
-        handed_ns = channel.buffer_handed_ns.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+        before = channel.frames_before_buffer.load(std::memory_order_acquire);
+        in_buffer = channel.frames_in_buffer.load(std::memory_order_acquire);
+        handed_ns = channel.buffer_handed_ns.load(std::memory_order_acquire);
+        // Unchanged and even: the three values belong to one buffer.
         if (channel.clock_sequence.load(std::memory_order_relaxed) == sequence)
             break;
     }

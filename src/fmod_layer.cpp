@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <mpg123.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vorbis/vorbisfile.h>
 
@@ -304,13 +305,21 @@ class OggDecoder final : public Decoder {
 
 // Opens the file and picks the decoder by its contents, not by its name.
 std::unique_ptr<Decoder> open_decoder(const char* name, FMOD_RESULT& result) {
-    const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a named pipe would hold the program until someone writes to it.
+    const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         result =
             (errno == ENOENT || errno == ENOTDIR) ? FMOD_ERR_FILE_NOT_FOUND : FMOD_ERR_FILE_BAD;
         return nullptr;
     }
     auto file = std::make_unique<FileDescriptor>(fd);
+    // Only a regular file is a song: pipes, devices and folders are not read.
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        result = FMOD_ERR_FILE_BAD;
+        return nullptr;
+    }
     char magic[4] = {};
     ssize_t got;
     do {

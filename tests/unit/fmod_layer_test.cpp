@@ -124,6 +124,10 @@ TEST_F(FmodLayer, FilesThatAreNoSongGiveTheirCodes) {
     EXPECT_EQ(open(dir_.write("text.ogg", "OggS but nothing after"), &sound), FMOD_ERR_FORMAT);
     fs::create_directories(dir_.path() / "folder.mp3");
     EXPECT_EQ(open(dir_.path() / "folder.mp3", &sound), FMOD_ERR_FILE_BAD);
+    // Nobody writes to this pipe: opening it must not wait for a writer.
+    ASSERT_EQ(::mkfifo((dir_.path() / "pipe.ogg").c_str(), 0600), 0);
+    EXPECT_EQ(open(dir_.path() / "pipe.ogg", &sound), FMOD_ERR_FILE_BAD);
+    EXPECT_EQ(open("/dev/zero", &sound), FMOD_ERR_FILE_BAD);
     EXPECT_EQ(sound, nullptr);
 }
 

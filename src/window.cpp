@@ -2,6 +2,8 @@
 // which resolves them from whichever context is current) and input polling.
 #include "window.hpp"
 
+#include "debug_form.hpp"
+
 #include <SDL.h>
 
 #include <cmath>
@@ -217,7 +219,14 @@ Result<PistonWindow, std::string> PistonWindow::build(const WindowSettings& sett
 }
 
 PistonWindow::PistonWindow(std::unique_ptr<GlutinWindow> window, Events events)
-    : window_(std::move(window)), factory_(), events_(std::move(events)) {}
+    : window_(std::move(window)),
+      factory_(),
+      renderer_(std::make_unique<Gfx2d>()),
+      events_(std::move(events)) {}
+
+void PistonWindow::make_current() {
+    if (std::optional<std::string> error = window_->make_current()) unwrap_failed(debug_quoted(*error));
+}
 
 std::optional<Event> PistonWindow::next() {
     std::optional<Event> event = events_.next(*window_);
@@ -227,7 +236,7 @@ std::optional<Event> PistonWindow::next() {
 }
 
 void PistonWindow::after_render_cleanup() {
-    // The 2-D renderer's per-frame clean-up is called from here.
+    // The renderer keeps nothing of a shown frame: its next frame starts afresh.
 }
 
 }  // namespace morvelta

@@ -9,6 +9,7 @@
 
 #include "events.hpp"
 #include "failure.hpp"
+#include "renderer.hpp"
 #include "result.hpp"
 #include "sprites.hpp"
 #include "window_settings.hpp"
@@ -69,7 +70,7 @@ class GlutinWindow final : public EventWindow {
 };
 
 // The window object main owns: back end, graphics objects and the event schedule.
-class PistonWindow {
+class PistonWindow final : public FrameTarget {
   public:
     // Opens the window: the settings' title and size, OpenGL 3.2 (also without a
     // version), sRGB, and the event stream at its default settings. The error is the
@@ -78,11 +79,13 @@ class PistonWindow {
 
     PistonWindow(PistonWindow&&) noexcept = default;
     PistonWindow& operator=(PistonWindow&&) noexcept = default;
+    ~PistonWindow() override = default;
 
     // The next event of the stream, or none once the window is to close.
     std::optional<Event> next();
-    // Makes the window's OpenGL context current; the error text when that fails.
-    std::optional<std::string> make_current() { return window_->make_current(); }
+    // Makes the window's OpenGL context current, or stops the program with the error.
+    void make_current() override;
+    Gfx2d& renderer() override { return *renderer_; }
     void swap_buffers() { window_->swap_buffers(); }
     bool should_close() const { return window_->should_close(); }
     void set_should_close(bool value) { window_->set_should_close(value); }
@@ -105,6 +108,7 @@ class PistonWindow {
     // follows the drawable size by itself: nothing is recreated when the window
     // changes size.
     TextureFactory factory_;
+    std::unique_ptr<Gfx2d> renderer_;
     Events events_;
 };
 

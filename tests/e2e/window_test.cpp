@@ -58,6 +58,7 @@ TEST_P(ShowWindow, CoversTheScreenIsTitledAndEscEndsTheShowWithStatusZero) {
     XvfbServer server(screen.width, screen.height);
     TempDir dir;
     make_song(dir.path() / "song.ogg", 30);
+    make_picture(dir.path() / "picture.png", {"-size", "64x48", "xc:orange"});
     std::unique_ptr<ChildProcess> show =
         start_morvelta({.working_dir = dir.path(), .env = {{"DISPLAY", server.display()}}});
 
@@ -103,6 +104,7 @@ TEST(ShowWindowClose, ACloseRequestEndsTheShowWithStatusZero) {
     XvfbServer server(800, 600);
     TempDir dir;
     make_song(dir.path() / "song.ogg", 30);
+    make_picture(dir.path() / "picture.png", {"-size", "64x48", "xc:orange"});
     std::unique_ptr<ChildProcess> show =
         start_morvelta({.working_dir = dir.path(), .env = {{"DISPLAY", server.display()}}});
     const std::string id = find_show_window(server.display(), *show);
@@ -205,7 +207,7 @@ TEST_F(BuiltWindow, HasAnSrgbOpenGl32ContextAndTheMonitorSize) {
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     EXPECT_EQ(SDL_GL_GetSwapInterval(), 0);
     EXPECT_EQ(window.back_end().recorded_scale(), 1.0);
-    EXPECT_EQ(window.make_current(), std::nullopt);
+    EXPECT_EQ(window.back_end().make_current(), std::nullopt);
 
     // The stream opens with the window's pending input, then a render at full size.
     std::optional<Event> event = window.next();

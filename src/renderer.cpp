@@ -45,20 +45,16 @@ constexpr GLsizei whole_target = 65535;
 // Room for this many rectangles before the first frame needs more.
 constexpr std::size_t initial_quads = 16;
 
+// The driver's compile or link log becomes the failure's error text.
 [[noreturn]] void shader_failed(GLuint object, bool is_program) {
     GLint length = 0;
+    std::string log(4096, '\0');
     if (is_program) {
-        glGetProgramiv(object, GL_INFO_LOG_LENGTH, &length);
+        glGetProgramInfoLog(object, static_cast<GLsizei>(log.size()), &length, log.data());
     } else {
-        glGetShaderiv(object, GL_INFO_LOG_LENGTH, &length);
+        glGetShaderInfoLog(object, static_cast<GLsizei>(log.size()), &length, log.data());
     }
-    std::string log(static_cast<std::size_t>(length > 0 ? length : 1), '\0');
-    if (is_program) {
-        glGetProgramInfoLog(object, length, nullptr, log.data());
-    } else {
-        glGetShaderInfoLog(object, length, nullptr, log.data());
-    }
-    log.resize(log.find('\0') == std::string::npos ? log.size() : log.find('\0'));
+    log.resize(static_cast<std::size_t>(length));
     unwrap_failed(debug_quoted((is_program ? "Program(" : "Shader(") + log + ")"));
 }
 

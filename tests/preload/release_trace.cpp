@@ -1,26 +1,18 @@
-// Preloaded into the program by the release-order tests: notes, in a file named by
-// MORVELTA_RELEASE_TRACE, each call that releases a window, a song or the audio and
-// video subsystems, then passes the call on.
+// Preloaded into the program by the release-order tests: notes on standard error, as
+// "trace: <call>" lines between the program's own report lines, each call that releases
+// a window, a song or the audio and video subsystems, then passes the call on.
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_mixer.h>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
 
 void note(const std::string& line) {
-    const char* path = std::getenv("MORVELTA_RELEASE_TRACE");
-    if (path == nullptr) return;
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd < 0) return;
-    std::string text = line + "\n";
-    [[maybe_unused]] ssize_t written = ::write(fd, text.data(), text.size());
-    ::close(fd);
+    std::string text = "trace: " + line + "\n";
+    [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
 template <class F>
@@ -50,9 +42,9 @@ void SDL_QuitSubSystem(Uint32 flags) {
     next<void (*)(Uint32)>("SDL_QuitSubSystem")(flags);
 }
 
-void Mix_FreeMusic(Mix_Music* music) {
-    note("Mix_FreeMusic");
-    next<void (*)(Mix_Music*)>("Mix_FreeMusic")(music);
+void Mix_HookMusic(void (*mix_func)(void*, Uint8*, int), void* arg) {
+    note(mix_func == nullptr ? "Mix_HookMusic cleared" : "Mix_HookMusic set");
+    next<void (*)(void (*)(void*, Uint8*, int), void*)>("Mix_HookMusic")(mix_func, arg);
 }
 
 void Mix_CloseAudio(void) {
@@ -60,9 +52,5 @@ void Mix_CloseAudio(void) {
     next<void (*)(void)>("Mix_CloseAudio")();
 }
 
-int Mix_HaltMusic(void) {
-    note("Mix_HaltMusic");
-    return next<int (*)(void)>("Mix_HaltMusic")();
-}
 
 }

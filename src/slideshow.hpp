@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "failure.hpp"
+#include "fmod_layer.hpp"
 #include "picture_sprite.hpp"
 #include "render_args.hpp"
 
@@ -21,9 +22,6 @@ struct SlideCursor {
     std::size_t next_sprite = 0;    // the sprite the next switch makes current
     const PictureSprite* current = nullptr;  // none until the first switch
 };
-
-// Milliseconds, as the audio layer counts its lengths and positions.
-inline constexpr std::uint32_t time_unit_ms = 1;
 
 // i × length / n for each of the n pictures, product first so that nothing is lost
 // to an early truncation. The length result is examined only when there is a picture
@@ -56,7 +54,7 @@ void run_slideshow(EventSource& events, ChannelLike& channel,
                    const std::vector<PictureSprite>& sprites, const SwitchTimes& switch_times,
                    SlideCursor& cursor, Draw&& draw) {
     while (auto event = events.next()) {
-        auto position = channel.get_position(time_unit_ms);
+        auto position = channel.get_position(FMOD_TIMEUNIT_MS);
         if (cursor.next_switch < switch_times.size()) {
             if (!position.is_ok()) unwrap_failed(debug_form(position.error()));
             if (static_cast<std::uint64_t>(position.value()) >= switch_times[cursor.next_switch]) {

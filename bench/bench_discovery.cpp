@@ -37,7 +37,8 @@ double time_find() {
     pid_t pid = fork();
     if (pid == 0) {
         freopen("/dev/null", "w", stdout);
-        execlp("find", "find", ".", "-mindepth", "1", "!", "-type", "d", static_cast<char*>(nullptr));
+        execlp("find", "find", ".", "-mindepth", "1", "!", "-type", "d",
+               static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;
@@ -60,7 +61,8 @@ double median(std::vector<double> values) {
 }  // namespace
 
 int main() {
-    fs::path root = fs::temp_directory_path() / ("morvelta-bench-discovery-" + std::to_string(getpid()));
+    fs::path root =
+        fs::temp_directory_path() / ("morvelta-bench-discovery-" + std::to_string(getpid()));
     make_tree(root);
     fs::current_path(root);
     std::vector<double> ours, find;

@@ -42,20 +42,22 @@ double cpu_seconds(int who) {
 
 pid_t start_xvfb() {
     int fds[2];
-    if (pipe(fds) != 0) return -1;
+    if (pipe(fds) != 0)
+        return -1;
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
         std::string fd = std::to_string(fds[1]);
         std::string screen = std::to_string(screen_w) + "x" + std::to_string(screen_h) + "x24";
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-               "tcp", static_cast<char*>(nullptr));
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+               "-nolisten", "tcp", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
     std::string number;
     char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
     close(fds[0]);
     setenv("DISPLAY", (":" + number).c_str(), 1);
     return pid;
@@ -89,7 +91,8 @@ struct MeasuredEvents {
 
     // Called by the draw, right after the frame is recorded.
     void note_draw() {
-        for (std::size_t i = drawn_switches; i < cursor.next_switch; ++i) drawn_at[i] = position();
+        for (std::size_t i = drawn_switches; i < cursor.next_switch; ++i)
+            drawn_at[i] = position();
     }
 
     std::int64_t position() const {
@@ -100,9 +103,11 @@ struct MeasuredEvents {
     std::optional<morvelta::Event> next() {
         std::optional<morvelta::Event> event = window.next();
         ++passes;
-        if (event && event->render_args()) ++renders;
+        if (event && event->render_args())
+            ++renders;
         if (event && event->is_after_render() && cursor.next_switch > drawn_switches) {
-            for (std::size_t i = drawn_switches; i < cursor.next_switch; ++i) shown_at[i] = position();
+            for (std::size_t i = drawn_switches; i < cursor.next_switch; ++i)
+                shown_at[i] = position();
             drawn_switches = cursor.next_switch;
         }
         return event;
@@ -113,25 +118,32 @@ struct MeasuredEvents {
 
 void* operator new(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    if (void* p = std::malloc(size == 0 ? 1 : size))
+        return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 int main() {
     using namespace morvelta;
     pid_t xvfb = std::getenv("DISPLAY") ? 0 : start_xvfb();
     setenv("SDL_AUDIODRIVER", "dummy", 0);
-    std::filesystem::path song =
-        std::filesystem::temp_directory_path() / ("morvelta-bench-show-" + std::to_string(getpid()) + ".ogg");
+    std::filesystem::path song = std::filesystem::temp_directory_path() /
+                                 ("morvelta-bench-show-" + std::to_string(getpid()) + ".ogg");
     std::string make = "sox -n -r 44100 -c 2 " + song.string() + " synth " +
                        std::to_string(song_seconds) + " sine 440";
-    if (std::system(make.c_str()) != 0) return 1;
+    if (std::system(make.c_str()) != 0)
+        return 1;
 
     {
         FmodSys audio = FmodSys::create().unwrap();
-        if (audio.init() != FmodResult::Ok) return 1;
+        if (audio.init() != FmodResult::Ok)
+            return 1;
         Sound sound = audio.create_sound(song.string()).unwrap();
         Result<std::uint32_t, FmodResult> length = sound.get_length(FMOD_TIMEUNIT_MS);
         PistonWindow window = PistonWindow::build(WindowSettings("morvelta", {screen_w, screen_h})
@@ -141,7 +153,8 @@ int main() {
                                   .unwrap();
         std::vector<PictureSprite> sprites;
         for (int i = 0; i < picture_count; ++i) {
-            sprites.push_back(sprite_from_texture(window.factory().create_texture(solid_picture(i)).unwrap()));
+            sprites.push_back(
+                sprite_from_texture(window.factory().create_texture(solid_picture(i)).unwrap()));
         }
         centre_sprites(sprites, screen_w, screen_h);
         SwitchTimes times = compute_switch_times(picture_count, length);
@@ -178,9 +191,11 @@ int main() {
             std::int64_t worst = 0, total = 0;
             int worst_index = 0;
             for (int i = 0; i < picture_count; ++i) {
-                std::int64_t late = at[i] < 0 ? 1 << 30 : at[i] - static_cast<std::int64_t>(times[i]);
+                std::int64_t late =
+                    at[i] < 0 ? 1 << 30 : at[i] - static_cast<std::int64_t>(times[i]);
                 total += late;
-                if (late > worst) worst = late, worst_index = i;
+                if (late > worst)
+                    worst = late, worst_index = i;
             }
             std::printf("switch lateness at %s: worst %lld ms (picture %d), mean %.1f ms\n", what,
                         static_cast<long long>(worst), worst_index,
@@ -191,7 +206,8 @@ int main() {
         std::printf("loop passes after warm-up: %ld, allocations: %ld (%.4f per pass)\n",
                     steady_passes, steady_allocations,
                     steady_passes ? static_cast<double>(steady_allocations) / steady_passes : 0.0);
-        std::printf("rendered frames after warm-up: %ld (%.1f per second of song)\n", steady_renders,
+        std::printf("rendered frames after warm-up: %ld (%.1f per second of song)\n",
+                    steady_renders,
                     steady_renders / (song_seconds * (picture_count - 2.0) / picture_count));
         std::printf("CPU per rendered frame at %dx%d: main thread %.2f ms, whole process %.2f ms\n",
                     screen_w, screen_h, 1000.0 * thread_cpu / steady_renders,

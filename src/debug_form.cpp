@@ -15,27 +15,40 @@ using Range = std::pair<char32_t, char32_t>;
 // Characters shown as \u{..}: controls, format characters, separators other than
 // the plain space, private use and non-characters.
 constexpr std::array<Range, 25> unprintable{{
-    {0x0000, 0x001F}, {0x007F, 0x009F}, {0x00A0, 0x00A0}, {0x00AD, 0x00AD},
-    {0x0600, 0x0605}, {0x061C, 0x061C}, {0x06DD, 0x06DD}, {0x070F, 0x070F},
-    {0x1680, 0x1680}, {0x180E, 0x180E}, {0x2000, 0x200F}, {0x2028, 0x202F},
-    {0x205F, 0x2064}, {0x2066, 0x206F}, {0x3000, 0x3000}, {0xD800, 0xDFFF},
-    {0xE000, 0xF8FF}, {0xFDD0, 0xFDEF}, {0xFEFF, 0xFEFF}, {0xFFF0, 0xFFFB},
-    {0xFFFE, 0xFFFF}, {0xE0000, 0xE0FFF}, {0xF0000, 0x10FFFF}, {0x110BD, 0x110BD},
+    {0x0000, 0x001F},   {0x007F, 0x009F},   {0x00A0, 0x00A0},    {0x00AD, 0x00AD},
+    {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},    {0x070F, 0x070F},
+    {0x1680, 0x1680},   {0x180E, 0x180E},   {0x2000, 0x200F},    {0x2028, 0x202F},
+    {0x205F, 0x2064},   {0x2066, 0x206F},   {0x3000, 0x3000},    {0xD800, 0xDFFF},
+    {0xE000, 0xF8FF},   {0xFDD0, 0xFDEF},   {0xFEFF, 0xFEFF},    {0xFFF0, 0xFFFB},
+    {0xFFFE, 0xFFFF},   {0xE0000, 0xE0FFF}, {0xF0000, 0x10FFFF}, {0x110BD, 0x110BD},
     {0x1BCA0, 0x1BCA3},
 }};
 
 // Combining marks, which would otherwise attach to the character before them.
 constexpr std::array<Range, 16> combining{{
-    {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x0610, 0x061A},
-    {0x064B, 0x065F}, {0x0E31, 0x0E31}, {0x0E34, 0x0E3A}, {0x1AB0, 0x1AFF},
-    {0x1DC0, 0x1DFF}, {0x20D0, 0x20FF}, {0x302A, 0x302F}, {0x3099, 0x309A},
-    {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}, {0x1D165, 0x1D169}, {0xE0100, 0xE01EF},
+    {0x0300, 0x036F},
+    {0x0483, 0x0489},
+    {0x0591, 0x05BD},
+    {0x0610, 0x061A},
+    {0x064B, 0x065F},
+    {0x0E31, 0x0E31},
+    {0x0E34, 0x0E3A},
+    {0x1AB0, 0x1AFF},
+    {0x1DC0, 0x1DFF},
+    {0x20D0, 0x20FF},
+    {0x302A, 0x302F},
+    {0x3099, 0x309A},
+    {0xFE00, 0xFE0F},
+    {0xFE20, 0xFE2F},
+    {0x1D165, 0x1D169},
+    {0xE0100, 0xE01EF},
 }};
 
 template <size_t N>
 bool in_ranges(const std::array<Range, N>& ranges, char32_t c) {
     for (const auto& [low, high] : ranges) {
-        if (c >= low && c <= high) return true;
+        if (c >= low && c <= high)
+            return true;
     }
     return false;
 }
@@ -60,12 +73,15 @@ size_t decode_utf8(std::string_view text, char32_t& out) {
     } else {
         return 0;
     }
-    if (text.size() < length) return 0;
+    if (text.size() < length)
+        return 0;
     for (size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) return 0;
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0;
         value = (value << 6) | (byte(i) & 0x3F);
     }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
     out = value;
     return length;
 }
@@ -82,7 +98,8 @@ bool is_valid_utf8(std::string_view text) {
     while (!text.empty()) {
         char32_t c;
         size_t length = decode_utf8(text, c);
-        if (length == 0) return false;
+        if (length == 0)
+            return false;
         text.remove_prefix(length);
     }
     return true;
@@ -101,12 +118,24 @@ std::string debug_quoted(std::string_view text) {
             continue;
         }
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            case '\'': out += "\\'"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\'':
+                out += "\\'";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
             default:
                 if (in_ranges(unprintable, c) || in_ranges(combining, c)) {
                     append_hex_escape(out, c);
@@ -122,44 +151,81 @@ std::string debug_quoted(std::string_view text) {
 
 std::string_view os_error_kind(int code) {
     switch (code) {
-        case E2BIG: return "ArgumentListTooLong";
-        case EADDRINUSE: return "AddrInUse";
-        case EADDRNOTAVAIL: return "AddrNotAvailable";
-        case EBUSY: return "ResourceBusy";
-        case ECONNABORTED: return "ConnectionAborted";
-        case ECONNREFUSED: return "ConnectionRefused";
-        case ECONNRESET: return "ConnectionReset";
-        case EDEADLK: return "Deadlock";
-        case EDQUOT: return "FilesystemQuotaExceeded";
-        case EEXIST: return "AlreadyExists";
-        case EFBIG: return "FileTooLarge";
-        case EHOSTUNREACH: return "HostUnreachable";
-        case EINTR: return "Interrupted";
-        case EINVAL: return "InvalidInput";
-        case EISDIR: return "IsADirectory";
-        case ELOOP: return "FilesystemLoop";
-        case ENOENT: return "NotFound";
-        case ENOMEM: return "OutOfMemory";
-        case ENOSPC: return "StorageFull";
-        case ENOSYS: return "Unsupported";
-        case EMLINK: return "TooManyLinks";
-        case ENAMETOOLONG: return "InvalidFilename";
-        case ENETDOWN: return "NetworkDown";
-        case ENETUNREACH: return "NetworkUnreachable";
-        case ENOTCONN: return "NotConnected";
-        case ENOTDIR: return "NotADirectory";
-        case ENOTEMPTY: return "DirectoryNotEmpty";
-        case EPIPE: return "BrokenPipe";
-        case EROFS: return "ReadOnlyFilesystem";
-        case ESPIPE: return "NotSeekable";
-        case ESTALE: return "StaleNetworkFileHandle";
-        case ETIMEDOUT: return "TimedOut";
-        case ETXTBSY: return "ExecutableFileBusy";
-        case EXDEV: return "CrossesDevices";
+        case E2BIG:
+            return "ArgumentListTooLong";
+        case EADDRINUSE:
+            return "AddrInUse";
+        case EADDRNOTAVAIL:
+            return "AddrNotAvailable";
+        case EBUSY:
+            return "ResourceBusy";
+        case ECONNABORTED:
+            return "ConnectionAborted";
+        case ECONNREFUSED:
+            return "ConnectionRefused";
+        case ECONNRESET:
+            return "ConnectionReset";
+        case EDEADLK:
+            return "Deadlock";
+        case EDQUOT:
+            return "FilesystemQuotaExceeded";
+        case EEXIST:
+            return "AlreadyExists";
+        case EFBIG:
+            return "FileTooLarge";
+        case EHOSTUNREACH:
+            return "HostUnreachable";
+        case EINTR:
+            return "Interrupted";
+        case EINVAL:
+            return "InvalidInput";
+        case EISDIR:
+            return "IsADirectory";
+        case ELOOP:
+            return "FilesystemLoop";
+        case ENOENT:
+            return "NotFound";
+        case ENOMEM:
+            return "OutOfMemory";
+        case ENOSPC:
+            return "StorageFull";
+        case ENOSYS:
+            return "Unsupported";
+        case EMLINK:
+            return "TooManyLinks";
+        case ENAMETOOLONG:
+            return "InvalidFilename";
+        case ENETDOWN:
+            return "NetworkDown";
+        case ENETUNREACH:
+            return "NetworkUnreachable";
+        case ENOTCONN:
+            return "NotConnected";
+        case ENOTDIR:
+            return "NotADirectory";
+        case ENOTEMPTY:
+            return "DirectoryNotEmpty";
+        case EPIPE:
+            return "BrokenPipe";
+        case EROFS:
+            return "ReadOnlyFilesystem";
+        case ESPIPE:
+            return "NotSeekable";
+        case ESTALE:
+            return "StaleNetworkFileHandle";
+        case ETIMEDOUT:
+            return "TimedOut";
+        case ETXTBSY:
+            return "ExecutableFileBusy";
+        case EXDEV:
+            return "CrossesDevices";
         case EACCES:
-        case EPERM: return "PermissionDenied";
-        case EAGAIN: return "WouldBlock";
-        default: return "Uncategorized";
+        case EPERM:
+            return "PermissionDenied";
+        case EAGAIN:
+            return "WouldBlock";
+        default:
+            return "Uncategorized";
     }
 }
 
@@ -182,5 +248,7 @@ std::string os_error_text(int code) {
 }  // namespace morvelta
 
 namespace morvelta {
-std::string debug_form(const std::string& text) { return debug_quoted(text); }
+std::string debug_form(const std::string& text) {
+    return debug_quoted(text);
+}
 }  // namespace morvelta

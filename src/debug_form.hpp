@@ -13,7 +13,9 @@ namespace morvelta {
 std::string debug_quoted(std::string_view text);
 
 // A path in its debug form; the same quoting as `quoted`.
-inline std::string path_debug(std::string_view path) { return debug_quoted(path); }
+inline std::string path_debug(std::string_view path) {
+    return debug_quoted(path);
+}
 
 // `Os { code: 2, kind: NotFound, message: "No such file or directory" }`.
 std::string os_error_debug(int code);

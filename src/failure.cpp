@@ -32,7 +32,8 @@ void write_stderr(std::string_view text) {
     while (!text.empty()) {
         ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
         if (written < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return;
         }
         text.remove_prefix(static_cast<size_t>(written));
@@ -41,7 +42,8 @@ void write_stderr(std::string_view text) {
 
 BacktraceStyle read_backtrace_style() {
     int seen = backtrace_style.load();
-    if (seen != static_cast<int>(BacktraceStyle::unread)) return static_cast<BacktraceStyle>(seen);
+    if (seen != static_cast<int>(BacktraceStyle::unread))
+        return static_cast<BacktraceStyle>(seen);
     const char* value = std::getenv(std::string(backtrace_variable).c_str());
     BacktraceStyle style = BacktraceStyle::short_form;
     if (value == nullptr || std::string_view(value) == "0") {
@@ -56,7 +58,8 @@ BacktraceStyle read_backtrace_style() {
 
 std::string frame_name(void* address) {
     Dl_info info{};
-    if (dladdr(address, &info) == 0 || info.dli_sname == nullptr) return "<unknown>";
+    if (dladdr(address, &info) == 0 || info.dli_sname == nullptr)
+        return "<unknown>";
     int status = 0;
     std::unique_ptr<char, decltype(&std::free)> demangled(
         abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status), &std::free);
@@ -72,7 +75,8 @@ void write_backtrace(BacktraceStyle style) {
         std::string name = frame_name(frames[i]);
         // The short form leaves out the frames of the reporting machinery itself.
         if (style == BacktraceStyle::short_form &&
-            (name.starts_with("morvelta::panic") || name.find("write_backtrace") != std::string::npos ||
+            (name.starts_with("morvelta::panic") ||
+             name.find("write_backtrace") != std::string::npos ||
              name.find("report_failure") != std::string::npos)) {
             continue;
         }
@@ -102,7 +106,8 @@ void report_failure(std::string_view message, SourcePos pos, int failures) {
         return;
     }
     bool pending = true;
-    if (hint_pending.compare_exchange_strong(pending, false)) write_stderr(hint_line);
+    if (hint_pending.compare_exchange_strong(pending, false))
+        write_stderr(hint_line);
 }
 
 }  // namespace
@@ -134,7 +139,9 @@ void unwrap_failed(std::string_view error_debug) {
     panic(message, result_unwrap_pos);
 }
 
-void none_unwrapped() { panic(option_unwrap_message, option_unwrap_pos); }
+void none_unwrapped() {
+    panic(option_unwrap_message, option_unwrap_pos);
+}
 
 int run_guarded(void (*flow)()) {
     try {

@@ -34,11 +34,11 @@ inline constexpr std::string_view option_unwrap_message =
 
 // Thrown by `panic` once the report is written; only `run_guarded` catches it.
 class Panic {
-public:
+  public:
     explicit Panic(std::string message) : message_(std::move(message)) {}
     const std::string& message() const { return message_; }
 
-private:
+  private:
     std::string message_;
 };
 

@@ -26,17 +26,17 @@ std::string debug_form(FmodResult result);
 // The library calls the binding makes.
 struct FmodApi {
     FMOD_RESULT (*system_create)(FMOD_SYSTEM** system);
-    FMOD_RESULT (*system_init)
+    FMOD_RESULT(*system_init)
     (FMOD_SYSTEM* system, int max_channels, FMOD_INITFLAGS flags, void* extra_driver_data);
-    FMOD_RESULT (*system_create_sound)
+    FMOD_RESULT(*system_create_sound)
     (FMOD_SYSTEM* system, const char* name, FMOD_MODE mode, FMOD_CREATESOUNDEXINFO* ex_info,
      FMOD_SOUND** sound);
     FMOD_RESULT (*sound_get_length)(FMOD_SOUND* sound, std::uint32_t* length, FMOD_TIMEUNIT unit);
     FMOD_RESULT (*sound_get_system_object)(FMOD_SOUND* sound, FMOD_SYSTEM** system);
-    FMOD_RESULT (*system_play_sound)
+    FMOD_RESULT(*system_play_sound)
     (FMOD_SYSTEM* system, FMOD_CHANNELINDEX channel_index, FMOD_SOUND* sound, FMOD_BOOL paused,
      FMOD_CHANNEL** channel);
-    FMOD_RESULT (*channel_get_position)
+    FMOD_RESULT(*channel_get_position)
     (FMOD_CHANNEL* channel, std::uint32_t* position, FMOD_TIMEUNIT unit);
     FMOD_RESULT (*channel_is_playing)(FMOD_CHANNEL* channel, FMOD_BOOL* is_playing);
     FMOD_RESULT (*sound_release)(FMOD_SOUND* sound);

@@ -25,7 +25,8 @@ constexpr SourcePos sound_create_pos{"src\\main", 94, 13};
 // The value of an audio step, or the stop with `message` and the result's name.
 template <class T>
 T or_stop(Result<T, FmodResult> result, std::string_view message, SourcePos pos) {
-    if (!result.is_ok()) panic(std::string(message) + std::string(result_name(result.error())), pos);
+    if (!result.is_ok())
+        panic(std::string(message) + std::string(result_name(result.error())), pos);
     return std::move(result.value());
 }
 
@@ -42,7 +43,8 @@ void play_show() {
     const std::string* const music_path = choose_music(files);
     const PictureList pictures = choose_pictures(files);
     set_environment_variable("LD_LIBRARY_PATH", ".");
-    if (music_path == nullptr) panic("ei musaa hv kaikki", no_music_pos);
+    if (music_path == nullptr)
+        panic("ei musaa hv kaikki", no_music_pos);
 
     const FmodSys audio = or_stop(FmodSys::create(), "Error code : ", system_create_pos);
     check_init(audio.init());
@@ -75,4 +77,6 @@ void play_show() {
 
 }  // namespace
 
-int main() { return morvelta::run_guarded(play_show); }
+int main() {
+    return morvelta::run_guarded(play_show);
+}

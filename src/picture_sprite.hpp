@@ -15,11 +15,11 @@ namespace morvelta {
 using SpriteId = std::array<std::uint8_t, 16>;
 
 struct PictureSprite {
-    SpriteId id{};                         // a random version-4 UUID
+    SpriteId id{};  // a random version-4 UUID
     bool visible = true;
-    std::array<double, 2> anchor{0.5, 0.5};  // fractions of the drawn size placed at `position`
+    std::array<double, 2> anchor{0.5, 0.5};    // fractions of the drawn size placed at `position`
     std::array<double, 2> position{0.0, 0.0};  // window coordinates
-    double rotation = 0.0;                   // degrees
+    double rotation = 0.0;                     // degrees
     std::array<double, 2> scale{1.0, 1.0};
     bool flip_x = false;
     bool flip_y = false;

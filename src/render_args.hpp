@@ -21,10 +21,10 @@ struct RenderArgs {
     std::uint32_t draw_height = 0;
 
     Viewport viewport() const {
-        return Viewport{{0, 0, static_cast<std::int32_t>(draw_width),
-                         static_cast<std::int32_t>(draw_height)},
-                        {draw_width, draw_height},
-                        {width, height}};
+        return Viewport{
+            {0, 0, static_cast<std::int32_t>(draw_width), static_cast<std::int32_t>(draw_height)},
+            {draw_width, draw_height},
+            {width, height}};
     }
 };
 

@@ -16,7 +16,7 @@ std::string debug_form(const std::string& text);
 // which `unwrap` writes after "called `Result::unwrap()` on an `Err` value: ".
 template <class T, class E>
 class Result {
-public:
+  public:
     static Result ok(T value) { return Result(std::in_place_index<0>, std::move(value)); }
     static Result err(E error) { return Result(std::in_place_index<1>, std::move(error)); }
 
@@ -27,11 +27,12 @@ public:
 
     // The value, or the failure stop with the error's debug form.
     T unwrap() && {
-        if (!is_ok()) unwrap_failed(debug_form(error()));
+        if (!is_ok())
+            unwrap_failed(debug_form(error()));
         return std::move(value());
     }
 
-private:
+  private:
     template <size_t I, class V>
     Result(std::in_place_index_t<I> index, V&& v) : state_(index, std::forward<V>(v)) {}
     std::variant<T, E> state_;

@@ -18,8 +18,8 @@ using SwitchTimes = std::vector<std::uint64_t>;
 
 // The loop's place in the show.
 struct SlideCursor {
-    std::uint64_t next_switch = 0;  // index of the next pending switch time
-    std::size_t next_sprite = 0;    // the sprite the next switch makes current
+    std::uint64_t next_switch = 0;           // index of the next pending switch time
+    std::size_t next_sprite = 0;             // the sprite the next switch makes current
     const PictureSprite* current = nullptr;  // none until the first switch
 };
 
@@ -31,7 +31,8 @@ SwitchTimes compute_switch_times(std::uint64_t n, const LengthResult& length) {
     SwitchTimes times;
     times.reserve(n);
     for (std::uint64_t i = 0; i < n; ++i) {
-        if (!length.is_ok()) unwrap_failed(debug_form(length.error()));
+        if (!length.is_ok())
+            unwrap_failed(debug_form(length.error()));
         std::uint64_t total = length.value();
         times.push_back(i * total / n);
     }
@@ -56,16 +57,19 @@ void run_slideshow(EventSource& events, ChannelLike& channel,
     while (auto event = events.next()) {
         auto position = channel.get_position(FMOD_TIMEUNIT_MS);
         if (cursor.next_switch < switch_times.size()) {
-            if (!position.is_ok()) unwrap_failed(debug_form(position.error()));
+            if (!position.is_ok())
+                unwrap_failed(debug_form(position.error()));
             if (static_cast<std::uint64_t>(position.value()) >= switch_times[cursor.next_switch]) {
                 cursor.current = &sprites[cursor.next_sprite];
                 ++cursor.next_sprite;
                 ++cursor.next_switch;
             }
         }
-        if (const RenderArgs* args = event->render_args()) draw(*args, cursor.current);
+        if (const RenderArgs* args = event->render_args())
+            draw(*args, cursor.current);
         auto playing = channel.is_playing();
-        if (playing.is_ok() && !playing.value()) break;
+        if (playing.is_ok() && !playing.value())
+            break;
     }
 }
 

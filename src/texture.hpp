@@ -8,7 +8,7 @@
 namespace morvelta {
 
 class Texture {
-public:
+  public:
     // Takes ownership of the OpenGL texture object `name`.
     Texture(unsigned name, std::uint16_t width, std::uint16_t height)
         : name_(name), width_(width), height_(height) {}
@@ -20,7 +20,7 @@ public:
     std::uint16_t width() const { return width_; }
     std::uint16_t height() const { return height_; }
 
-private:
+  private:
     unsigned name_;
     std::uint16_t width_;
     std::uint16_t height_;

@@ -2,12 +2,11 @@
 // which resolves them from whichever context is current) and input polling.
 #include "window.hpp"
 
-#include "debug_form.hpp"
-
 #include <SDL.h>
 
 #include <cmath>
 
+#include "debug_form.hpp"
 #include "monitor.hpp"
 
 namespace morvelta {
@@ -225,7 +224,8 @@ PistonWindow::PistonWindow(std::unique_ptr<GlutinWindow> window, Events events)
       events_(std::move(events)) {}
 
 void PistonWindow::make_current() {
-    if (std::optional<std::string> error = window_->make_current()) unwrap_failed(debug_quoted(*error));
+    if (std::optional<std::string> error = window_->make_current())
+        unwrap_failed(debug_quoted(*error));
 }
 
 std::optional<Event> PistonWindow::next() {

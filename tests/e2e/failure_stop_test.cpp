@@ -13,7 +13,8 @@ const std::string hint =
 
 TEST(FailureStop, EmptyFolderWritesTheReportAndTheHintAndExits101) {
     TempDir dir;
-    ProcessResult run = run_morvelta({.working_dir = dir.path(), .env = {{"MORVELTA_BACKTRACE", std::nullopt}}});
+    ProcessResult run =
+        run_morvelta({.working_dir = dir.path(), .env = {{"MORVELTA_BACKTRACE", std::nullopt}}});
     EXPECT_EQ(run.exit_status, 101);
     EXPECT_EQ(run.err, no_music_line + "\n" + hint + "\n");
     EXPECT_EQ(run.out, "");
@@ -22,7 +23,8 @@ TEST(FailureStop, EmptyFolderWritesTheReportAndTheHintAndExits101) {
 TEST(FailureStop, BacktraceVariableChoosesHintOrBacktrace) {
     TempDir dir;
     dir.write("pics/a.jpg", "not looked at");
-    ProcessResult zero = run_morvelta({.working_dir = dir.path(), .env = {{"MORVELTA_BACKTRACE", "0"}}});
+    ProcessResult zero =
+        run_morvelta({.working_dir = dir.path(), .env = {{"MORVELTA_BACKTRACE", "0"}}});
     EXPECT_EQ(zero.err, no_music_line + "\n" + hint + "\n");
 
     for (const char* value : {"1", "full", "yes"}) {
@@ -43,7 +45,8 @@ TEST(FailureStop, NothingIsWrittenToTheShowFolder) {
     ProcessResult run = run_morvelta({.working_dir = dir.path()});
     EXPECT_EQ(run.exit_status, 101);
     size_t entries = 0;
-    for ([[maybe_unused]] const auto& entry : fs::recursive_directory_iterator(dir.path())) ++entries;
+    for ([[maybe_unused]] const auto& entry : fs::recursive_directory_iterator(dir.path()))
+        ++entries;
     EXPECT_EQ(entries, 1u);
 }
 

@@ -15,8 +15,10 @@ std::vector<std::string> leaks_of_ours(const std::string& err) {
     std::vector<std::string> ours;
     bool in_leak = false;
     for (const std::string& line : lines_of(err)) {
-        if (line.find("leak of") != std::string::npos) in_leak = true;
-        if (line.empty()) in_leak = false;
+        if (line.find("leak of") != std::string::npos)
+            in_leak = true;
+        if (line.empty())
+            in_leak = false;
         if (in_leak && (line.find(" in morvelta::") != std::string::npos ||
                         line.find(MORVELTA_SOURCE_DIR "/src/") != std::string::npos)) {
             ours.push_back(line);

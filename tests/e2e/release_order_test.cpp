@@ -12,13 +12,13 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::vector<std::string> normal_end{
-    "Mix_HookMusic set",          // playback starts
-    "SDL_GL_DeleteContext",       // the window, after every texture and the renderer
+    "Mix_HookMusic set",     // playback starts
+    "SDL_GL_DeleteContext",  // the window, after every texture and the renderer
     "SDL_DestroyWindow",
-    "SDL_QuitSubSystem video",    // the window's hold on the video subsystem
-    "SDL_QuitSubSystem video",    // the monitor query's
-    "Mix_HookMusic cleared",      // the song: nothing stopped it before
-    "Mix_CloseAudio",             // the audio system
+    "SDL_QuitSubSystem video",  // the window's hold on the video subsystem
+    "SDL_QuitSubSystem video",  // the monitor query's
+    "Mix_HookMusic cleared",    // the song: nothing stopped it before
+    "Mix_CloseAudio",           // the audio system
     "SDL_QuitSubSystem audio",
 };
 
@@ -69,7 +69,8 @@ TEST(ReleaseOrder, EscReleasesTheSameWay) {
     std::string window = wait_for_morvelta_window(x.display(), 10s);
     ASSERT_NE(window, "");
     std::this_thread::sleep_for(300ms);
-    run_process({"xdotool", "key", "--window", window, "Escape"}, {.env = {{"DISPLAY", x.display()}}});
+    run_process({"xdotool", "key", "--window", window, "Escape"},
+                {.env = {{"DISPLAY", x.display()}}});
     ProcessResult run = show->wait(10s);
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(split(run.err).calls, normal_end);

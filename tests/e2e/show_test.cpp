@@ -28,15 +28,16 @@ const std::vector<std::array<Rgb, 4>> corner_sets{
 };
 
 std::string colour(const Rgb& c) {
-    return "rgb(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
+    return "rgb(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) +
+           ")";
 }
 
 // A picture of four coloured quadrants, in a size unlike the screen's.
 void make_quadrants(const fs::path& path, const std::array<Rgb, 4>& corners) {
-    make_picture(path, {"-size", "64x48", "xc:" + colour(corners[0]), "-fill", colour(corners[1]),
-                        "-draw", "rectangle 32,0 63,23", "-fill", colour(corners[2]), "-draw",
-                        "rectangle 0,24 31,47", "-fill", colour(corners[3]), "-draw",
-                        "rectangle 32,24 63,47"});
+    make_picture(
+        path, {"-size", "64x48", "xc:" + colour(corners[0]), "-fill", colour(corners[1]), "-draw",
+               "rectangle 32,0 63,23", "-fill", colour(corners[2]), "-draw", "rectangle 0,24 31,47",
+               "-fill", colour(corners[3]), "-draw", "rectangle 32,24 63,47"});
 }
 
 // Which test picture covers the whole screen, or -1.
@@ -44,13 +45,15 @@ int picture_on_screen(const Screenshot& shot) {
     std::array<Rgb, 4> seen{shot.at(4, 4), shot.at(screen_w - 5, 4), shot.at(4, screen_h - 5),
                             shot.at(screen_w - 5, screen_h - 5)};
     for (size_t i = 0; i < corner_sets.size(); ++i) {
-        if (seen == corner_sets[i]) return static_cast<int>(i);
+        if (seen == corner_sets[i])
+            return static_cast<int>(i);
     }
     return -1;
 }
 
 RunOptions on_display(const XvfbServer& x, const fs::path& dir) {
-    return {.working_dir = dir, .env = {{"DISPLAY", x.display()}, {"MORVELTA_BACKTRACE", std::nullopt}}};
+    return {.working_dir = dir,
+            .env = {{"DISPLAY", x.display()}, {"MORVELTA_BACKTRACE", std::nullopt}}};
 }
 
 TEST(Show, PicturesFollowEachOtherInStepWithTheSongAndTheShowEndsWithIt) {
@@ -63,14 +66,16 @@ TEST(Show, PicturesFollowEachOtherInStepWithTheSongAndTheShowEndsWithIt) {
     // Listing order decides which picture comes first; ask the file system for it.
     ProcessResult order = run_process({"find", ".", "-name", "*.png"}, {.working_dir = dir.path()});
     std::vector<int> expected;
-    for (const std::string& line : lines_of(order.out)) expected.push_back(line[line.size() - 5] - '0');
+    for (const std::string& line : lines_of(order.out))
+        expected.push_back(line[line.size() - 5] - '0');
 
     auto start = Clock::now();
     auto show = start_morvelta(on_display(x, dir.path()));
     std::vector<int> seen;
     while (!show->finished() && Clock::now() - start < 30s) {
         int shown = picture_on_screen(grab_screen(x.display(), screen_w, screen_h));
-        if (shown >= 0 && (seen.empty() || seen.back() != shown)) seen.push_back(shown);
+        if (shown >= 0 && (seen.empty() || seen.back() != shown))
+            seen.push_back(shown);
     }
     ProcessResult result = show->wait(5s);
     auto elapsed = Clock::now() - start;
@@ -97,7 +102,8 @@ TEST(Show, TransparentPixelsShowWhiteAndHalfAlphaBlendsInLinearLight) {
     EXPECT_EQ(result.exit_status, 0) << result.err;
     EXPECT_EQ(shot.at(40, 120), (Rgb{255, 255, 255}));
     Rgb half = shot.at(280, 120);
-    for (int channel : {half.r, half.g, half.b}) EXPECT_NEAR(channel, 187, 1);
+    for (int channel : {half.r, half.g, half.b})
+        EXPECT_NEAR(channel, 187, 1);
 }
 
 TEST(Show, EscEndsTheShowAtOnceWithStatusZero) {
@@ -109,7 +115,8 @@ TEST(Show, EscEndsTheShowAtOnceWithStatusZero) {
     std::string window = wait_for_morvelta_window(x.display(), 10s);
     ASSERT_NE(window, "");
     std::this_thread::sleep_for(500ms);
-    run_process({"xdotool", "key", "--window", window, "Escape"}, {.env = {{"DISPLAY", x.display()}}});
+    run_process({"xdotool", "key", "--window", window, "Escape"},
+                {.env = {{"DISPLAY", x.display()}}});
     auto pressed = Clock::now();
     ProcessResult result = show->wait(10s);
     EXPECT_LT(Clock::now() - pressed, 2s);

@@ -36,8 +36,10 @@ void SDL_DestroyWindow(SDL_Window* window) {
 
 void SDL_QuitSubSystem(Uint32 flags) {
     std::string what;
-    if (flags & SDL_INIT_VIDEO) what += " video";
-    if (flags & SDL_INIT_AUDIO) what += " audio";
+    if (flags & SDL_INIT_VIDEO)
+        what += " video";
+    if (flags & SDL_INIT_AUDIO)
+        what += " audio";
     note("SDL_QuitSubSystem" + what);
     next<void (*)(Uint32)>("SDL_QuitSubSystem")(flags);
 }
@@ -51,6 +53,4 @@ void Mix_CloseAudio(void) {
     note("Mix_CloseAudio");
     next<void (*)(void)>("Mix_CloseAudio")();
 }
-
-
 }

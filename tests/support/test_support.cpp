@@ -30,7 +30,8 @@ std::vector<std::string> build_environment(const RunOptions& options) {
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string text = *entry;
         size_t equals = text.find('=');
-        if (equals != std::string::npos) vars[text.substr(0, equals)] = text.substr(equals + 1);
+        if (equals != std::string::npos)
+            vars[text.substr(0, equals)] = text.substr(equals + 1);
     }
     for (const auto& [name, value] : options.env) {
         if (value) {
@@ -40,7 +41,8 @@ std::vector<std::string> build_environment(const RunOptions& options) {
         }
     }
     std::vector<std::string> out;
-    for (const auto& [name, value] : vars) out.push_back(name + "=" + value);
+    for (const auto& [name, value] : vars)
+        out.push_back(name + "=" + value);
     return out;
 }
 
@@ -48,14 +50,17 @@ int spawn(const std::vector<std::string>& argv, const RunOptions& options, const
           const fs::path& err) {
     std::vector<std::string> env = build_environment(options);
     std::vector<char*> argv_c;
-    for (const auto& arg : argv) argv_c.push_back(const_cast<char*>(arg.c_str()));
+    for (const auto& arg : argv)
+        argv_c.push_back(const_cast<char*>(arg.c_str()));
     argv_c.push_back(nullptr);
     std::vector<char*> env_c;
-    for (const auto& var : env) env_c.push_back(const_cast<char*>(var.c_str()));
+    for (const auto& var : env)
+        env_c.push_back(const_cast<char*>(var.c_str()));
     env_c.push_back(nullptr);
 
     pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
     if (pid == 0) {
         int in_fd = ::open("/dev/null", O_RDONLY);
         int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -63,7 +68,8 @@ int spawn(const std::vector<std::string>& argv, const RunOptions& options, const
         ::dup2(in_fd, 0);
         ::dup2(out_fd, 1);
         ::dup2(err_fd, 2);
-        if (::chdir(options.working_dir.c_str()) != 0) ::_exit(126);
+        if (::chdir(options.working_dir.c_str()) != 0)
+            ::_exit(126);
         ::execvpe(argv_c[0], argv_c.data(), env_c.data());
         ::_exit(127);
     }
@@ -77,7 +83,8 @@ TempDir::TempDir() {
     std::mt19937_64 random(seed());
     for (;;) {
         path_ = fs::temp_directory_path() / ("morvelta-test-" + std::to_string(random()));
-        if (fs::create_directory(path_)) break;
+        if (fs::create_directory(path_))
+            break;
     }
 }
 
@@ -115,9 +122,11 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::finished() {
-    if (status_) return true;
+    if (status_)
+        return true;
     int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_)
+        status_ = status;
     return status_.has_value();
 }
 
@@ -135,8 +144,10 @@ ProcessResult ChildProcess::wait(std::chrono::milliseconds timeout) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (WIFEXITED(*status_)) result.exit_status = WEXITSTATUS(*status_);
-    if (WIFSIGNALED(*status_)) result.signal = WTERMSIG(*status_);
+    if (WIFEXITED(*status_))
+        result.exit_status = WEXITSTATUS(*status_);
+    if (WIFSIGNALED(*status_))
+        result.signal = WTERMSIG(*status_);
     result.out = read_file(capture_.path() / "out");
     result.err = read_file(capture_.path() / "err");
     return result;
@@ -149,7 +160,8 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
 
 namespace {
 RunOptions with_test_audio(RunOptions options) {
-    if (!options.env.contains("SDL_AUDIODRIVER")) options.env["SDL_AUDIODRIVER"] = "dummy";
+    if (!options.env.contains("SDL_AUDIODRIVER"))
+        options.env["SDL_AUDIODRIVER"] = "dummy";
     return options;
 }
 }  // namespace
@@ -165,7 +177,8 @@ std::unique_ptr<ChildProcess> start_morvelta(RunOptions options) {
 
 XvfbServer::XvfbServer(int width, int height) {
     int fds[2];
-    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    if (::pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
     std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     std::string fd_text = std::to_string(fds[1]);
     pid_ = ::fork();
@@ -182,9 +195,11 @@ XvfbServer::XvfbServer(int width, int height) {
     ::close(fds[1]);
     std::string number;
     char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
     ::close(fds[0]);
-    if (number.empty()) throw std::runtime_error("Xvfb did not start");
+    if (number.empty())
+        throw std::runtime_error("Xvfb did not start");
     display_ = ":" + number;
 }
 
@@ -199,16 +214,18 @@ XvfbServer::~XvfbServer() {
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
 void make_song(const fs::path& path, double seconds) {
     fs::create_directories(path.parent_path());
-    ProcessResult made = run_process({"sox", "-n", "-r", "44100", "-c", "2", path.string(),
-                                      "synth", std::to_string(seconds), "sine", "440"},
+    ProcessResult made = run_process({"sox", "-n", "-r", "44100", "-c", "2", path.string(), "synth",
+                                      std::to_string(seconds), "sine", "440"},
                                      {});
-    if (made.exit_status != 0) throw std::runtime_error("sox failed: " + made.err);
+    if (made.exit_status != 0)
+        throw std::runtime_error("sox failed: " + made.err);
 }
 
 void make_picture(const fs::path& path, const std::vector<std::string>& args) {
@@ -217,7 +234,8 @@ void make_picture(const fs::path& path, const std::vector<std::string>& args) {
     argv.insert(argv.end(), args.begin(), args.end());
     argv.push_back(path.string());
     ProcessResult made = run_process(argv, {});
-    if (made.exit_status != 0) throw std::runtime_error("convert failed: " + made.err);
+    if (made.exit_status != 0)
+        throw std::runtime_error("convert failed: " + made.err);
 }
 
 bool have_program(const std::string& name) {
@@ -230,7 +248,8 @@ namespace morvelta::testing {
 
 Rgb Screenshot::at(int x, int y) const {
     size_t offset = (static_cast<size_t>(y) * width + x) * 3;
-    if (offset + 2 >= rgb.size()) return {-1, -1, -1};
+    if (offset + 2 >= rgb.size())
+        return {-1, -1, -1};
     auto byte = [&](size_t i) { return static_cast<int>(static_cast<unsigned char>(rgb[i])); };
     return {byte(offset), byte(offset + 1), byte(offset + 2)};
 }
@@ -248,7 +267,8 @@ std::string wait_for_morvelta_window(const std::string& display,
         ProcessResult found = run_process({"xdotool", "search", "--name", "^morvelta$"},
                                           {.env = {{"DISPLAY", display}}});
         std::vector<std::string> ids = lines_of(found.out);
-        if (found.exit_status == 0 && !ids.empty()) return ids.front();
+        if (found.exit_status == 0 && !ids.empty())
+            return ids.front();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return "";

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 // A fresh folder under the system's temporary directory, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -25,7 +25,7 @@ public:
     // Writes `content` to `relative`, creating the folders on the way.
     fs::path write(const fs::path& relative, const std::string& content) const;
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -53,7 +53,7 @@ ProcessResult run_morvelta(RunOptions options);
 // A running child process with its output captured to files; killed if still running
 // when dropped.
 class ChildProcess {
-public:
+  public:
     ChildProcess(const std::vector<std::string>& argv, const RunOptions& options);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -64,7 +64,7 @@ public:
     // Waits up to `timeout`; kills the process past it.
     ProcessResult wait(std::chrono::milliseconds timeout);
 
-private:
+  private:
     int pid_ = -1;
     TempDir capture_;
     std::optional<int> status_;
@@ -75,14 +75,14 @@ std::unique_ptr<ChildProcess> start_morvelta(RunOptions options);
 
 // A private Xvfb server of the given size, stopped when dropped.
 class XvfbServer {
-public:
+  public:
     XvfbServer(int width, int height);
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
     const std::string& display() const { return display_; }
 
-private:
+  private:
     int pid_ = -1;
     std::string display_;
 };

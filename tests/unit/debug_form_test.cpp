@@ -23,7 +23,7 @@ TEST(Quoted, KeepsPrintableUnicodeAndEscapesTheRest) {
 
 TEST(Quoted, WritesEachByteOfAnInvalidSequenceInHex) {
     EXPECT_EQ(debug_quoted("./x\xff\xfe.jpg"), R"("./x\xFF\xFE.jpg")");
-    EXPECT_EQ(debug_quoted("\xc3"), R"("\xC3")");                 // cut-off sequence
+    EXPECT_EQ(debug_quoted("\xc3"), R"("\xC3")");                  // cut-off sequence
     EXPECT_EQ(debug_quoted("\xed\xa0\x80"), R"("\xED\xA0\x80")");  // encoded surrogate
     EXPECT_EQ(debug_quoted("\xc0\xaf"), R"("\xC0\xAF")");          // overlong slash
 }

@@ -26,8 +26,8 @@ FileList list_from(const fs::path& dir) {
 // find(1) walks a tree depth first in the order readdir yields entries and does not
 // follow links: an independent account of the listing order.
 FileList find_files(const fs::path& dir) {
-    testing::ProcessResult found =
-        testing::run_process({"find", ".", "-mindepth", "1", "!", "-type", "d"}, {.working_dir = dir});
+    testing::ProcessResult found = testing::run_process(
+        {"find", ".", "-mindepth", "1", "!", "-type", "d"}, {.working_dir = dir});
     return testing::lines_of(found.out);
 }
 
@@ -41,7 +41,8 @@ TEST(CollectFiles, ListsDepthFirstInTheOrderTheDirectoryYieldsEntries) {
     FileList files = list_from(dir.path());
     EXPECT_EQ(files, find_files(dir.path()));
     EXPECT_EQ(files.size(), 9u);
-    for (const std::string& path : files) EXPECT_TRUE(path.starts_with("./")) << path;
+    for (const std::string& path : files)
+        EXPECT_TRUE(path.starts_with("./")) << path;
 }
 
 TEST(CollectFiles, ListsLinksAsFilesAndNeverFollowsThem) {
@@ -115,7 +116,8 @@ TEST(FileTests, OnlyTheEndingDecidesInAnyLetterCase) {
 }
 
 TEST(Choice, FirstMusicFileInListingOrderAndEveryPictureInOrder) {
-    FileList files{"./sub/first.ogg", "./b.png", "./a.mp3", "./sub/c.JPG", "./notes.txt", "./d.png"};
+    FileList files{"./sub/first.ogg", "./b.png",     "./a.mp3",
+                   "./sub/c.JPG",     "./notes.txt", "./d.png"};
     const std::string* music = choose_music(files);
     ASSERT_NE(music, nullptr);
     EXPECT_EQ(music, &files[0]);

@@ -61,9 +61,9 @@ TEST(Unwrap, BothFormsNameTheirOwnFixedPlace) {
     EXPECT_NE(report.find(report_line("called `Result::unwrap()` on an `Err` value: FileNotFound",
                                       result_unwrap_pos)),
               std::string::npos);
-    EXPECT_NE(report.find(report_line("called `Option::unwrap()` on a `None` value",
-                                      option_unwrap_pos)),
-              std::string::npos);
+    EXPECT_NE(
+        report.find(report_line("called `Option::unwrap()` on a `None` value", option_unwrap_pos)),
+        std::string::npos);
     EXPECT_NE(report.find("on an `Err` value: \"Context lost\"'"), std::string::npos);
     EXPECT_EQ(TextResult::ok(7).unwrap(), 7);
 }

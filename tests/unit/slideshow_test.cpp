@@ -14,7 +14,9 @@ namespace {
 struct AudioError {
     int code;
 };
-std::string debug_form(const AudioError& error) { return "Code" + std::to_string(error.code); }
+std::string debug_form(const AudioError& error) {
+    return "Code" + std::to_string(error.code);
+}
 
 using Length = Result<std::uint32_t, AudioError>;
 using Position = Result<std::uint64_t, AudioError>;
@@ -36,7 +38,8 @@ TEST(SwitchTimes, FailedLengthStopsOnlyWhenThereArePictures) {
     ::testing::internal::CaptureStderr();
     EXPECT_THROW(compute_switch_times(2, Length::err({33})), Panic);
     std::string report = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(report.find("called `Result::unwrap()` on an `Err` value: Code33'"), std::string::npos);
+    EXPECT_NE(report.find("called `Result::unwrap()` on an `Err` value: Code33'"),
+              std::string::npos);
 }
 
 enum class Kind { input, render, after_render, update, idle };
@@ -51,7 +54,8 @@ struct FakeEvents {
     std::deque<Kind> script;
     int pulled = 0;
     std::optional<FakeEvent> next() {
-        if (script.empty()) return std::nullopt;
+        if (script.empty())
+            return std::nullopt;
         Kind kind = script.front();
         script.pop_front();
         ++pulled;
@@ -69,18 +73,22 @@ struct FakeChannel {
         EXPECT_EQ(unit, 1u);
         ++position_reads;
         Position p = positions.front();
-        if (positions.size() > 1) positions.pop_front();
+        if (positions.size() > 1)
+            positions.pop_front();
         return p;
     }
     Playing is_playing() {
         ++playing_reads;
         Playing p = playing.front();
-        if (playing.size() > 1) playing.pop_front();
+        if (playing.size() > 1)
+            playing.pop_front();
         return p;
     }
 };
 
-std::vector<PictureSprite> three_sprites() { return std::vector<PictureSprite>(3); }
+std::vector<PictureSprite> three_sprites() {
+    return std::vector<PictureSprite>(3);
+}
 
 struct Show {
     std::vector<PictureSprite> sprites = three_sprites();
@@ -89,20 +97,21 @@ struct Show {
     std::vector<int> drawn;  // index of the sprite drawn per render, -1 for none
 
     void run(FakeEvents& events, FakeChannel& channel) {
-        run_slideshow(events, channel, sprites, times, cursor,
-                      [&](const RenderArgs&, const PictureSprite* current) {
-                          drawn.push_back(current ? static_cast<int>(current - sprites.data()) : -1);
-                      });
+        run_slideshow(
+            events, channel, sprites, times, cursor,
+            [&](const RenderArgs&, const PictureSprite* current) {
+                drawn.push_back(current ? static_cast<int>(current - sprites.data()) : -1);
+            });
     }
 };
 
 TEST(SlideshowLoop, FirstEventShowsTheFirstPictureAndSwitchesFollowThePosition) {
     Show show;
-    FakeEvents events{{Kind::render, Kind::update, Kind::render, Kind::idle, Kind::render,
-                       Kind::render}};
+    FakeEvents events{
+        {Kind::render, Kind::update, Kind::render, Kind::idle, Kind::render, Kind::render}};
     FakeChannel channel;
-    channel.positions = {Position::ok(0), Position::ok(99), Position::ok(99), Position::ok(100),
-                         Position::ok(150), Position::ok(200)};
+    channel.positions = {Position::ok(0),   Position::ok(99),  Position::ok(99),
+                         Position::ok(100), Position::ok(150), Position::ok(200)};
     show.run(events, channel);
     EXPECT_EQ(show.drawn, (std::vector<int>{0, 0, 1, 2}));
     EXPECT_EQ(show.cursor.next_switch, 3u);

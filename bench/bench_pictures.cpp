@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "sprites.hpp"
+#include "test_support.hpp"
 
 namespace {
 
@@ -161,44 +162,6 @@ bool reset_peak() {
     return clear.good();
 }
 
-class PrivateXvfb {
-  public:
-    PrivateXvfb() {
-        if (std::getenv("DISPLAY") != nullptr)
-            return;
-        int fds[2];
-        check(::pipe(fds) == 0, "pipe");
-        const std::string fd_text = std::to_string(fds[1]);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(fds[0]);
-            const int null_fd = ::open("/dev/null", O_RDWR);
-            ::dup2(null_fd, 1);
-            ::dup2(null_fd, 2);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd_text.c_str(), "-screen", "0", "1280x720x24",
-                     "-nolisten", "tcp", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        std::string number;
-        char c;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        ::close(fds[0]);
-        check(!number.empty(), "Xvfb did not start");
-        ::setenv("DISPLAY", (":" + number).c_str(), 1);
-    }
-    ~PrivateXvfb() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
-
 class HiddenGlWindow {
   public:
     HiddenGlWindow() {
@@ -247,7 +210,12 @@ int run() {
         file_bytes += fs::file_size(path);
     const PictureList pictures(paths.begin(), paths.end());
 
-    PrivateXvfb xvfb;
+    // A private X server unless one is given.
+    std::unique_ptr<morvelta::testing::XvfbServer> xvfb;
+    if (std::getenv("DISPLAY") == nullptr) {
+        xvfb = std::make_unique<morvelta::testing::XvfbServer>(1280, 720);
+        ::setenv("DISPLAY", xvfb->display().c_str(), 1);
+    }
     HiddenGlWindow window;
     TextureFactory factory;
     std::printf("renderer: %s, largest texture side %u\n",

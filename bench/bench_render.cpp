@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "renderer.hpp"
+#include "test_support.hpp"
 
 namespace {
 
@@ -68,45 +69,6 @@ double seconds(clockid_t clock) {
     clock_gettime(clock, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
-
-// A private X server for as long as the benchmark runs.
-class Xvfb {
-  public:
-    Xvfb() {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            std::exit(1);
-        const std::string fd_text = std::to_string(fds[1]);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(fds[0]);
-            int null_fd = ::open("/dev/null", O_RDWR);
-            ::dup2(null_fd, 1);
-            ::dup2(null_fd, 2);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd_text.c_str(), "-screen", "0", "1280x720x24",
-                     "-nolisten", "tcp", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        std::string number;
-        char c;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        ::close(fds[0]);
-        display_ = ":" + number;
-    }
-    ~Xvfb() {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    Xvfb(const Xvfb&) = delete;
-    Xvfb& operator=(const Xvfb&) = delete;
-    const std::string& display() const { return display_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
 
 class BenchWindow : public morvelta::FrameTarget {
   public:
@@ -180,9 +142,9 @@ std::shared_ptr<morvelta::Texture> gradient_texture() {
 }  // namespace
 
 int main() {
-    std::unique_ptr<Xvfb> xvfb;
+    std::unique_ptr<morvelta::testing::XvfbServer> xvfb;
     if (std::getenv("DISPLAY") == nullptr) {
-        xvfb = std::make_unique<Xvfb>();
+        xvfb = std::make_unique<morvelta::testing::XvfbServer>(width, height);
         ::setenv("DISPLAY", xvfb->display().c_str(), 1);
     }
     {

@@ -22,6 +22,7 @@
 #include "fmod.hpp"
 #include "slideshow.hpp"
 #include "sprites.hpp"
+#include "test_support.hpp"
 #include "window.hpp"
 
 namespace {
@@ -38,29 +39,6 @@ double cpu_seconds(int who) {
     getrusage(who, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-pid_t start_xvfb() {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        std::string fd = std::to_string(fds[1]);
-        std::string screen = std::to_string(screen_w) + "x" + std::to_string(screen_h) + "x24";
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
-               "-nolisten", "tcp", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(fds[0]);
-    setenv("DISPLAY", (":" + number).c_str(), 1);
-    return pid;
 }
 
 morvelta::DecodedPicture solid_picture(int index) {
@@ -131,7 +109,11 @@ void operator delete(void* p, std::size_t) noexcept {
 
 int main() {
     using namespace morvelta;
-    pid_t xvfb = std::getenv("DISPLAY") ? 0 : start_xvfb();
+    std::unique_ptr<testing::XvfbServer> xvfb;
+    if (std::getenv("DISPLAY") == nullptr) {
+        xvfb = std::make_unique<testing::XvfbServer>(screen_w, screen_h);
+        setenv("DISPLAY", xvfb->display().c_str(), 1);
+    }
     setenv("SDL_AUDIODRIVER", "dummy", 0);
     std::filesystem::path song = std::filesystem::temp_directory_path() /
                                  ("morvelta-bench-show-" + std::to_string(getpid()) + ".ogg");
@@ -214,9 +196,5 @@ int main() {
                     1000.0 * process_cpu / steady_renders);
     }
     std::filesystem::remove(song);
-    if (xvfb > 0) {
-        kill(xvfb, SIGTERM);
-        waitpid(xvfb, nullptr, 0);
-    }
     return 0;
 }

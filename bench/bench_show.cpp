@@ -92,18 +92,33 @@ struct MeasuredEvents {
     }
 };
 
-}  // namespace
-
-void* operator new(std::size_t size) {
+// Kept out of line: the sanitizers' build warns when it sees malloc and free meet
+// through an inlined replacement.
+[[gnu::noinline]] void* counted_allocation(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size == 0 ? 1 : size))
         return p;
     throw std::bad_alloc();
 }
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return counted_allocation(size);
+}
+void* operator new[](std::size_t size) {
+    return counted_allocation(size);
+}
 void operator delete(void* p) noexcept {
     std::free(p);
 }
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
 void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
     std::free(p);
 }
 

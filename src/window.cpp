@@ -228,15 +228,10 @@ void PistonWindow::make_current() {
         unwrap_failed(debug_quoted(*error));
 }
 
+// The renderer keeps nothing of a shown frame, so an after-render event needs no
+// clean-up of its own: the swap has already shown the frame.
 std::optional<Event> PistonWindow::next() {
-    std::optional<Event> event = events_.next(*window_);
-    if (event && event->is_after_render())
-        after_render_cleanup();
-    return event;
-}
-
-void PistonWindow::after_render_cleanup() {
-    // The renderer keeps nothing of a shown frame: its next frame starts afresh.
+    return events_.next(*window_);
 }
 
 }  // namespace morvelta

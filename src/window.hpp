@@ -98,9 +98,6 @@ class PistonWindow final : public FrameTarget {
 
   private:
     PistonWindow(std::unique_ptr<GlutinWindow> window, Events events);
-    // Per-frame clean-up of the graphics objects, run after each after-render event.
-    void after_render_cleanup();
-
     // Released last of all: the context must outlive every graphics object below.
     std::unique_ptr<GlutinWindow> window_;
     // The graphics objects come after `window_`, so that they are released while the

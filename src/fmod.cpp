@@ -179,15 +179,10 @@ Result<bool, FmodResult> Channel::is_playing() const {
 
 // ---- Sound ------------------------------------------------------------------------------
 
-Sound::Sound(Sound&& other) noexcept
-    : api_(other.api_), handle_(std::exchange(other.handle_, nullptr)), owning_(other.owning_) {}
-
 Sound& Sound::operator=(Sound&& other) noexcept {
     if (this != &other) {
         release();
-        api_ = other.api_;
-        handle_ = std::exchange(other.handle_, nullptr);
-        owning_ = other.owning_;
+        OwnedHandle::operator=(std::move(other));
     }
     return *this;
 }
@@ -230,15 +225,10 @@ Result<FmodSys, FmodResult> FmodSys::create(const FmodApi& api) {
     return Result<FmodSys, FmodResult>::ok(FmodSys(api, handle, true));
 }
 
-FmodSys::FmodSys(FmodSys&& other) noexcept
-    : api_(other.api_), handle_(std::exchange(other.handle_, nullptr)), owning_(other.owning_) {}
-
 FmodSys& FmodSys::operator=(FmodSys&& other) noexcept {
     if (this != &other) {
         release();
-        api_ = other.api_;
-        handle_ = std::exchange(other.handle_, nullptr);
-        owning_ = other.owning_;
+        OwnedHandle::operator=(std::move(other));
     }
     return *this;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "fmod_layer.hpp"
 #include "result.hpp"
@@ -71,13 +72,36 @@ class Channel {
     FMOD_CHANNEL* handle_;
 };
 
+// The table and one library handle, and whether dropping the wrapper releases it.
+// Moving leaves the source without a handle, so that only one wrapper ever releases it.
+template <class Handle>
+class OwnedHandle {
+  protected:
+    OwnedHandle(const FmodApi& api, Handle* handle, bool owning)
+        : api_(&api), handle_(handle), owning_(owning) {}
+    OwnedHandle(OwnedHandle&& other) noexcept
+        : api_(other.api_),
+          handle_(std::exchange(other.handle_, nullptr)),
+          owning_(other.owning_) {}
+    OwnedHandle& operator=(OwnedHandle&& other) noexcept {
+        api_ = other.api_;
+        handle_ = std::exchange(other.handle_, nullptr);
+        owning_ = other.owning_;
+        return *this;
+    }
+    ~OwnedHandle() = default;
+
+    const FmodApi* api_;
+    Handle* handle_;
+    bool owning_;
+};
+
 // A song. Dropping an owning song with a handle releases it once; a failed release is
 // not reported. The table must outlive the song.
-class Sound {
+class Sound : private OwnedHandle<FMOD_SOUND> {
   public:
-    Sound(const FmodApi& api, FMOD_SOUND* handle, bool owning)
-        : api_(&api), handle_(handle), owning_(owning) {}
-    Sound(Sound&& other) noexcept;
+    Sound(const FmodApi& api, FMOD_SOUND* handle, bool owning) : OwnedHandle(api, handle, owning) {}
+    Sound(Sound&& other) noexcept = default;
     Sound& operator=(Sound&& other) noexcept;
     Sound(const Sound&) = delete;
     Sound& operator=(const Sound&) = delete;
@@ -92,22 +116,18 @@ class Sound {
 
   private:
     void release() noexcept;
-
-    const FmodApi* api_;
-    FMOD_SOUND* handle_;
-    bool owning_;
 };
 
 // The audio system. Dropping an owning system with a handle closes it and, only when the
 // close succeeded, releases it; nothing is reported. The table must outlive the system.
-class FmodSys {
+class FmodSys : private OwnedHandle<FMOD_SYSTEM> {
   public:
     // Creates an owning system.
     static Result<FmodSys, FmodResult> create(const FmodApi& api = fmod_layer_api());
 
     FmodSys(const FmodApi& api, FMOD_SYSTEM* handle, bool owning)
-        : api_(&api), handle_(handle), owning_(owning) {}
-    FmodSys(FmodSys&& other) noexcept;
+        : OwnedHandle(api, handle, owning) {}
+    FmodSys(FmodSys&& other) noexcept = default;
     FmodSys& operator=(FmodSys&& other) noexcept;
     FmodSys(const FmodSys&) = delete;
     FmodSys& operator=(const FmodSys&) = delete;
@@ -127,10 +147,6 @@ class FmodSys {
 
   private:
     void release() noexcept;
-
-    const FmodApi* api_;
-    FMOD_SYSTEM* handle_;
-    bool owning_;
 };
 
 // "NulError(3, [97, 98, 99, 0, 100])": the error text of a name with a zero byte.

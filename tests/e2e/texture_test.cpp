@@ -1,6 +1,5 @@
 // Textures made on a real OpenGL 3.2 core context (a hidden window on a private X
 // server): format, size, sampler state and the stored texels.
-#include <SDL.h>
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
@@ -13,40 +12,26 @@
 #include "failure.hpp"
 #include "sprites.hpp"
 #include "test_support.hpp"
+#include "window.hpp"
 
 namespace morvelta::testing {
 namespace {
 
-// A hidden SDL window with a current OpenGL 3.2 core context on its own X server.
-class HiddenGlWindow {
+// The program's own window, with its current OpenGL context and texture factory, on
+// a private X server.
+PistonWindow window_on(const XvfbServer& xvfb) {
+    ::setenv("DISPLAY", xvfb.display().c_str(), 1);
+    return PistonWindow::build(WindowSettings("texture test", {320, 240})).unwrap();
+}
+
+class TestWindow {
   public:
-    HiddenGlWindow() : xvfb_(320, 240) {
-        ::setenv("DISPLAY", xvfb_.display().c_str(), 1);
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
-            throw std::runtime_error(SDL_GetError());
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 2);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-        window_ =
-            SDL_CreateWindow("texture test", 0, 0, 64, 64, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-        if (window_ == nullptr)
-            throw std::runtime_error(SDL_GetError());
-        context_ = SDL_GL_CreateContext(window_);
-        if (context_ == nullptr)
-            throw std::runtime_error(SDL_GetError());
-    }
-    ~HiddenGlWindow() {
-        SDL_GL_DeleteContext(context_);
-        SDL_DestroyWindow(window_);
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    }
-    HiddenGlWindow(const HiddenGlWindow&) = delete;
-    HiddenGlWindow& operator=(const HiddenGlWindow&) = delete;
+    TestWindow() : xvfb_(320, 240), window_(window_on(xvfb_)) {}
+    TextureFactory& factory() { return window_.factory(); }
 
   private:
     XvfbServer xvfb_;
-    SDL_Window* window_ = nullptr;
-    SDL_GLContext context_ = nullptr;
+    PistonWindow window_;
 };
 
 GLint level_parameter(GLint level, GLenum name) {
@@ -68,8 +53,8 @@ GLfloat float_parameter(GLenum name) {
 }
 
 TEST(Texture, IsOneSrgbLevelWithBilinearClampedSamplingAndTheFilesTexels) {
-    HiddenGlWindow window;
-    TextureFactory factory;
+    TestWindow window;
+    TextureFactory& factory = window.factory();
     EXPECT_GE(factory.max_texture_size(), 1024u);
 
     TempDir dir;
@@ -114,8 +99,8 @@ TEST(Texture, IsOneSrgbLevelWithBilinearClampedSamplingAndTheFilesTexels) {
 }
 
 TEST(Texture, FailuresGiveTheirTextsAndLoadingStops) {
-    HiddenGlWindow window;
-    TextureFactory factory;
+    TestWindow window;
+    TextureFactory& factory = window.factory();
     TempDir dir;
 
     auto missing = texture_from_path(factory, (dir.path() / "gone.jpg").string());

@@ -138,3 +138,37 @@ TEST(Show, SongWithoutPicturesStopsAtTheFirstFrame) {
 
 }  // namespace
 }  // namespace morvelta::testing
+
+namespace morvelta::testing {
+namespace {
+
+// Every file below `dir`, for comparing a tree before and after a run.
+std::vector<std::string> tree_of(const fs::path& dir) {
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        entries.push_back(entry.path().string() + " " +
+                          std::to_string(entry.is_regular_file() ? entry.file_size() : 0));
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+TEST(Show, AShowWritesNoFileAnywhere) {
+    XvfbServer x(screen_w, screen_h);
+    TempDir dir;
+    TempDir home;
+    make_song(dir.path() / "song.ogg", 1.0);
+    make_quadrants(dir.path() / "0.png", corner_sets[0]);
+    std::vector<std::string> before = tree_of(dir.path());
+    RunOptions options = on_display(x, dir.path());
+    options.env["HOME"] = home.path().string();
+    options.env["XDG_CACHE_HOME"] = (home.path() / ".cache").string();
+    options.env["XDG_CONFIG_HOME"] = (home.path() / ".config").string();
+    ProcessResult result = run_morvelta(options);
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(tree_of(dir.path()), before);
+    EXPECT_EQ(tree_of(home.path()), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace morvelta::testing

@@ -13,26 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "allocation_counter.hpp"
 #include "fmod.hpp"
-
-namespace {
-
-std::atomic<long> allocations{0};
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -48,13 +30,13 @@ constexpr double cost_limit_ns = 2000.0;
 
 template <class Query>
 bool measure_query(const char* name, Query query) {
-    const long before = allocations.load();
+    const long before = bench::process_allocations();
     const auto start = Clock::now();
     for (int i = 0; i < query_rounds; ++i)
         query();
     const double ns =
         std::chrono::duration<double, std::nano>(Clock::now() - start).count() / query_rounds;
-    const long allocated = allocations.load() - before;
+    const long allocated = bench::process_allocations() - before;
     std::printf("%-22s %8.1f ns per call, %ld allocations in %d calls\n", name, ns, allocated,
                 query_rounds);
     return allocated == 0 && ns < cost_limit_ns;

@@ -20,42 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "allocation_counter.hpp"
 #include "renderer.hpp"
 #include "test_support.hpp"
 
-namespace {
-
-std::atomic<long> process_allocations{0};
-thread_local long thread_allocations = 0;
-
-void* counted_allocation(std::size_t size) {
-    ++process_allocations;
-    ++thread_allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return counted_allocation(size);
-}
-void* operator new[](std::size_t size) {
-    return counted_allocation(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+namespace {}  // namespace
 
 namespace {
 
@@ -169,14 +138,14 @@ int main() {
         const double wall_start = seconds(CLOCK_MONOTONIC);
         const double process_start = seconds(CLOCK_PROCESS_CPUTIME_ID);
         for (int i = 0; i < measured_frames; ++i) {
-            const long process_before = process_allocations.load();
-            const long thread_before = thread_allocations;
+            const long process_before = morvelta::bench::process_allocations();
+            const long thread_before = morvelta::bench::thread_allocations();
             const double cpu_before = seconds(CLOCK_THREAD_CPUTIME_ID);
             morvelta::draw_frame(window, args, &sprite);
             draw_thread_cpu += seconds(CLOCK_THREAD_CPUTIME_ID) - cpu_before;
-            draw_allocations += thread_allocations - thread_before;
+            draw_allocations += morvelta::bench::thread_allocations() - thread_before;
             window.swap();
-            frame_allocations += process_allocations.load() - process_before;
+            frame_allocations += morvelta::bench::process_allocations() - process_before;
         }
         glFinish();
         const double process_cpu = seconds(CLOCK_PROCESS_CPUTIME_ID) - process_start;

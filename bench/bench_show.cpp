@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "allocation_counter.hpp"
 #include "fmod.hpp"
 #include "slideshow.hpp"
 #include "sprites.hpp"
@@ -26,8 +27,6 @@
 #include "window.hpp"
 
 namespace {
-
-std::atomic<long> allocations{0};
 
 constexpr int picture_count = 40;
 constexpr int song_seconds = 20;
@@ -92,35 +91,7 @@ struct MeasuredEvents {
     }
 };
 
-// Kept out of line: the sanitizers' build warns when it sees malloc and free meet
-// through an inlined replacement.
-[[gnu::noinline]] void* counted_allocation(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
 }  // namespace
-
-void* operator new(std::size_t size) {
-    return counted_allocation(size);
-}
-void* operator new[](std::size_t size) {
-    return counted_allocation(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 int main() {
     using namespace morvelta;
@@ -171,14 +142,14 @@ int main() {
                           events.note_draw();
                           if (!steady && cursor.next_switch >= 2) {
                               steady = true;
-                              allocations_at_start = allocations.load();
+                              allocations_at_start = bench::process_allocations();
                               passes_at_start = events.passes;
                               renders_at_start = events.renders;
                               cpu_start = cpu_seconds(RUSAGE_SELF);
                               thread_start = cpu_seconds(RUSAGE_THREAD);
                           }
                       });
-        long steady_allocations = allocations.load() - allocations_at_start;
+        long steady_allocations = bench::process_allocations() - allocations_at_start;
         long steady_passes = events.passes - passes_at_start;
         long steady_renders = events.renders - renders_at_start;
         double process_cpu = cpu_seconds(RUSAGE_SELF) - cpu_start;

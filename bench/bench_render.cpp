@@ -4,27 +4,20 @@
 // that draw_frame makes once the renderer has warmed up; the goal is none.
 //
 // Uses $DISPLAY when set, otherwise starts a private Xvfb.
-#include <SDL.h>
 #include <epoxy/gl.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
-#include <new>
 #include <string>
-#include <vector>
 
 #include "allocation_counter.hpp"
 #include "renderer.hpp"
+#include "sprites.hpp"
 #include "test_support.hpp"
-
-namespace {}  // namespace
+#include "window.hpp"
 
 namespace {
 
@@ -39,73 +32,22 @@ double seconds(clockid_t clock) {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-class BenchWindow : public morvelta::FrameTarget {
-  public:
-    BenchWindow() {
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
-            fail();
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 2);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-        SDL_GL_SetAttribute(SDL_GL_FRAMEBUFFER_SRGB_CAPABLE, 1);
-        SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-        SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
-        window_ = SDL_CreateWindow("bench_render", 0, 0, width, height,
-                                   SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS);
-        if (window_ == nullptr)
-            fail();
-        context_ = SDL_GL_CreateContext(window_);
-        if (context_ == nullptr)
-            fail();
-        SDL_GL_SetSwapInterval(0);
-        gfx_ = std::make_unique<morvelta::Gfx2d>();
-    }
-    ~BenchWindow() override {
-        gfx_.reset();
-        SDL_GL_DeleteContext(context_);
-        SDL_DestroyWindow(window_);
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    }
-    BenchWindow(const BenchWindow&) = delete;
-    BenchWindow& operator=(const BenchWindow&) = delete;
-
-    void make_current() override { SDL_GL_MakeCurrent(window_, context_); }
-    morvelta::Gfx2d& renderer() override { return *gfx_; }
-    void swap() { SDL_GL_SwapWindow(window_); }
-
-  private:
-    [[noreturn]] static void fail() {
-        std::fprintf(stderr, "bench_render: %s\n", SDL_GetError());
-        std::exit(1);
-    }
-    SDL_Window* window_ = nullptr;
-    SDL_GLContext context_ = nullptr;
-    std::unique_ptr<morvelta::Gfx2d> gfx_;
-};
-
-std::shared_ptr<morvelta::Texture> gradient_texture() {
-    std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * 4);
+// A full-screen gradient, made into a texture the way the program makes every picture.
+std::shared_ptr<morvelta::Texture> gradient_texture(morvelta::TextureFactory& factory) {
+    morvelta::DecodedPicture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.rgba = std::make_unique<std::uint8_t[]>(picture.byte_size());
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            unsigned char* p = &pixels[(static_cast<std::size_t>(y) * width + x) * 4];
-            p[0] = static_cast<unsigned char>(x);
-            p[1] = static_cast<unsigned char>(y);
-            p[2] = static_cast<unsigned char>(x ^ y);
+            std::uint8_t* p = &picture.rgba[(static_cast<std::size_t>(y) * width + x) * 4];
+            p[0] = static_cast<std::uint8_t>(x);
+            p[1] = static_cast<std::uint8_t>(y);
+            p[2] = static_cast<std::uint8_t>(x ^ y);
             p[3] = 255;
         }
     }
-    GLuint name = 0;
-    glGenTextures(1, &name);
-    glBindTexture(GL_TEXTURE_2D, name);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_SRGB8_ALPHA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 pixels.data());
-    glBindTexture(GL_TEXTURE_2D, 0);
-    return std::make_shared<morvelta::Texture>(name, width, height);
+    return factory.create_texture(std::move(picture)).unwrap();
 }
 
 }  // namespace
@@ -117,18 +59,23 @@ int main() {
         ::setenv("DISPLAY", xvfb->display().c_str(), 1);
     }
     {
-        BenchWindow window;
+        // The program's own window, not full screen, so that the drawable is exactly
+        // width x height whatever the display.
+        morvelta::PistonWindow window =
+            morvelta::PistonWindow::build(morvelta::WindowSettings("bench_render", {width, height})
+                                              .opengl(morvelta::OpenGL::V3_2))
+                .unwrap();
         std::printf("renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
 
         morvelta::PictureSprite sprite;
-        sprite.texture = gradient_texture();
+        sprite.texture = gradient_texture(window.factory());
         sprite.position = {width * 0.5, height * 0.5};
         sprite.scale = {1.0, 1.0};
         const morvelta::RenderArgs args{0.0, width, height, width, height};
 
         for (int i = 0; i < warmup_frames; ++i) {
             morvelta::draw_frame(window, args, &sprite);
-            window.swap();
+            window.swap_buffers();
         }
         glFinish();
 
@@ -144,7 +91,7 @@ int main() {
             morvelta::draw_frame(window, args, &sprite);
             draw_thread_cpu += seconds(CLOCK_THREAD_CPUTIME_ID) - cpu_before;
             draw_allocations += morvelta::bench::thread_allocations() - thread_before;
-            window.swap();
+            window.swap_buffers();
             frame_allocations += morvelta::bench::process_allocations() - process_before;
         }
         glFinish();

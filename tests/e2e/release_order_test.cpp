@@ -66,7 +66,7 @@ TEST(ReleaseOrder, EscReleasesTheSameWay) {
     make_song(dir.path() / "song.ogg", 30.0);
     make_picture(dir.path() / "a.png", {"-size", "16x16", "xc:red"});
     auto show = start_morvelta(traced_run(x, dir.path()));
-    std::string window = wait_for_morvelta_window(x.display(), 10s);
+    std::string window = wait_for_morvelta_window(x.display(), *show, 10s);
     ASSERT_NE(window, "");
     std::this_thread::sleep_for(300ms);
     run_process({"xdotool", "key", "--window", window, "Escape"},

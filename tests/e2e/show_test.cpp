@@ -95,7 +95,7 @@ TEST(Show, TransparentPixelsShowWhiteAndHalfAlphaBlendsInLinearLight) {
                  {"-size", "64x48", "xc:rgba(0,0,0,0)", "-fill", "rgba(0,0,0,0.50196)", "-draw",
                   "rectangle 32,0 63,47", "-define", "png:color-type=6"});
     auto show = start_morvelta(on_display(x, dir.path()));
-    ASSERT_NE(wait_for_morvelta_window(x.display(), 10s), "");
+    ASSERT_NE(wait_for_morvelta_window(x.display(), *show, 10s), "");
     std::this_thread::sleep_for(600ms);
     Screenshot shot = grab_screen(x.display(), screen_w, screen_h);
     ProcessResult result = show->wait(15s);
@@ -112,7 +112,7 @@ TEST(Show, EscEndsTheShowAtOnceWithStatusZero) {
     make_song(dir.path() / "song.ogg", 30.0);
     make_quadrants(dir.path() / "0.png", corner_sets[0]);
     auto show = start_morvelta(on_display(x, dir.path()));
-    std::string window = wait_for_morvelta_window(x.display(), 10s);
+    std::string window = wait_for_morvelta_window(x.display(), *show, 10s);
     ASSERT_NE(window, "");
     std::this_thread::sleep_for(500ms);
     run_process({"xdotool", "key", "--window", window, "Escape"},

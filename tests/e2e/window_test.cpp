@@ -31,21 +31,6 @@ std::string tool_output(const std::vector<std::string>& argv, const std::string&
 }
 
 // The id of the window titled exactly "morvelta", waiting for it to be mapped.
-std::string find_show_window(const std::string& display, ChildProcess& show) {
-    for (auto until = std::chrono::steady_clock::now() + 20s;
-         std::chrono::steady_clock::now() < until;) {
-        std::istringstream ids(
-            tool_output({"xdotool", "search", "--onlyvisible", "--name", "^morvelta$"}, display));
-        std::string id;
-        if (ids >> id)
-            return id;
-        if (show.finished())
-            return "";
-        std::this_thread::sleep_for(100ms);
-    }
-    return "";
-}
-
 struct ScreenCase {
     int width;
     int height;
@@ -62,7 +47,7 @@ TEST_P(ShowWindow, CoversTheScreenIsTitledAndEscEndsTheShowWithStatusZero) {
     std::unique_ptr<ChildProcess> show =
         start_morvelta({.working_dir = dir.path(), .env = {{"DISPLAY", server.display()}}});
 
-    const std::string id = find_show_window(server.display(), *show);
+    const std::string id = wait_for_morvelta_window(server.display(), *show);
     ASSERT_FALSE(id.empty()) << show->wait(1s).err;
     // The window manager-less server applies the full-screen placement right after the
     // map; give it a moment before judging.
@@ -107,7 +92,7 @@ TEST(ShowWindowClose, ACloseRequestEndsTheShowWithStatusZero) {
     make_picture(dir.path() / "picture.png", {"-size", "64x48", "xc:orange"});
     std::unique_ptr<ChildProcess> show =
         start_morvelta({.working_dir = dir.path(), .env = {{"DISPLAY", server.display()}}});
-    const std::string id = find_show_window(server.display(), *show);
+    const std::string id = wait_for_morvelta_window(server.display(), *show);
     ASSERT_FALSE(id.empty()) << show->wait(1s).err;
     ASSERT_TRUE(send_close_request(server.display(), id));
     ProcessResult ended = show->wait(10s);

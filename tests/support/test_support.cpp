@@ -260,15 +260,18 @@ Screenshot grab_screen(const std::string& display, int width, int height) {
     return Screenshot{width, height, grabbed.out};
 }
 
-std::string wait_for_morvelta_window(const std::string& display,
+std::string wait_for_morvelta_window(const std::string& display, ChildProcess& show,
                                      std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        ProcessResult found = run_process({"xdotool", "search", "--name", "^morvelta$"},
-                                          {.env = {{"DISPLAY", display}}});
+        ProcessResult found =
+            run_process({"xdotool", "search", "--onlyvisible", "--name", "^morvelta$"},
+                        {.env = {{"DISPLAY", display}}});
         std::vector<std::string> ids = lines_of(found.out);
         if (found.exit_status == 0 && !ids.empty())
             return ids.front();
+        if (show.finished())
+            return "";
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return "";

@@ -118,7 +118,9 @@ struct Screenshot {
 
 Screenshot grab_screen(const std::string& display, int width, int height);
 
-// Waits until a window titled exactly "morvelta" exists on `display`; its id, or "".
-std::string wait_for_morvelta_window(const std::string& display, std::chrono::milliseconds timeout);
+// Waits until a visible window titled exactly "morvelta" is on `display`; its id, or ""
+// once `show` has ended or the time is up.
+std::string wait_for_morvelta_window(const std::string& display, ChildProcess& show,
+                                     std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 }  // namespace morvelta::testing

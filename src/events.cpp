@@ -3,8 +3,6 @@
 #include "events.hpp"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 namespace morvelta {
 namespace {
@@ -19,16 +17,6 @@ std::uint64_t since(std::uint64_t later, std::uint64_t earlier) {
 }
 
 }  // namespace
-
-std::uint64_t SteadyClock::now() {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
-}
-
-void SteadyClock::sleep(std::uint64_t ns) {
-    std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
-}
 
 double seconds_of(std::uint64_t ns) {
     return static_cast<double>(ns / ns_per_second) +

@@ -22,13 +22,6 @@ class Clock {
     virtual void sleep(std::uint64_t ns) = 0;
 };
 
-// The platform's steady clock and thread sleep.
-class SteadyClock final : public Clock {
-  public:
-    std::uint64_t now() override;
-    void sleep(std::uint64_t ns) override;
-};
-
 struct PixelSize {
     std::uint32_t width = 0;
     std::uint32_t height = 0;

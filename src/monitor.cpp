@@ -51,7 +51,7 @@ MonitorRecord get_primary_monitor(MonitorEventsLoop& events_loop) {
             monitors.push_back(MonitorRecord{index, name != nullptr ? name : "", bounds.x, bounds.y,
                                              static_cast<std::uint32_t>(bounds.w),
                                              static_cast<std::uint32_t>(bounds.h), 1.0f,
-                                             index == 0});
+                                             index == primary_display_index});
         }
     }
     for (MonitorRecord& monitor : monitors) {

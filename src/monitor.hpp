@@ -9,6 +9,9 @@
 
 namespace morvelta {
 
+// SDL's index of the primary display.
+inline constexpr int primary_display_index = 0;
+
 // The report place of "Failed to find the primary monitor".
 inline constexpr SourcePos primary_monitor_pos{"src\\monitor", 61, 5};
 
@@ -44,7 +47,7 @@ struct ScreenSize {
     std::uint32_t height;
 };
 
-// The primary monitor (SDL's display 0), or the failure stop with "Failed to find
+// The primary monitor, or the failure stop with "Failed to find
 // the primary monitor" when there is no display, video cannot start, or only an
 // invisible driver (offscreen, dummy) runs.
 MonitorRecord get_primary_monitor(MonitorEventsLoop& events_loop);

@@ -9,6 +9,7 @@
 
 #include "debug_form.hpp"
 #include "monitor.hpp"
+#include "steady_clock.hpp"
 
 namespace morvelta {
 namespace {
@@ -22,18 +23,6 @@ constexpr std::string_view context_lost_text = "Context lost";
 
 std::string sdl_error_text() {
     return SDL_GetError();
-}
-
-// The display that holds the desktop origin (0, 0), or the primary display.
-int origin_display() {
-    const SDL_Point origin{0, 0};
-    for (int index = 0; index < SDL_GetNumVideoDisplays(); ++index) {
-        SDL_Rect bounds{};
-        if (SDL_GetDisplayBounds(index, &bounds) == 0 && SDL_PointInRect(&origin, &bounds)) {
-            return index;
-        }
-    }
-    return 0;
 }
 
 void describe_context(const WindowSettings& settings, OpenGL version, std::uint8_t samples) {
@@ -78,9 +67,12 @@ struct Attempt {
 // One try at a window with its context; on failure nothing of it is left.
 Attempt open_window(const WindowSettings& settings, OpenGL version, std::uint8_t samples) {
     describe_context(settings, version, samples);
-    const int position = settings.get_fullscreen()
-                             ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(origin_display()))
-                             : static_cast<int>(SDL_WINDOWPOS_UNDEFINED);
+    // A full-screen window goes on the primary display, whose size the show was given,
+    // wherever that display lies on the desktop.
+    const int position =
+        settings.get_fullscreen()
+            ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(primary_display_index))
+            : static_cast<int>(SDL_WINDOWPOS_UNDEFINED);
     const WindowSize size = settings.get_size();
     Attempt attempt;
     attempt.window = SDL_CreateWindow(settings.get_title().c_str(), position, position,
@@ -179,7 +171,11 @@ std::optional<Input> GlutinWindow::poll_input() {
     return std::nullopt;
 }
 
+// On X11 a minimised or unmapped window keeps its size; nobody sees it, though, so it
+// counts as having none, and the schedule draws nothing until it is shown again.
 WindowSizes GlutinWindow::sizes() const {
+    if ((SDL_GetWindowFlags(window_) & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) != 0)
+        return {};
     int points_w = 0, points_h = 0, pixels_w = 0, pixels_h = 0;
     SDL_GetWindowSize(window_, &points_w, &points_h);
     SDL_GL_GetDrawableSize(window_, &pixels_w, &pixels_h);

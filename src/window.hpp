@@ -47,6 +47,7 @@ class GlutinWindow final : public EventWindow {
     // the should-close flag.
     std::optional<Input> poll_input() override;
     bool should_close() const override { return should_close_; }
+    // Both sizes are zero while the window is minimised or hidden.
     PixelSize window_size() const override;
     PixelSize drawable_size() const override;
     // A failed swap is ignored.

@@ -47,9 +47,9 @@ struct ScreenSize {
     std::uint32_t height;
 };
 
-// The primary monitor, or the failure stop with "Failed to find
-// the primary monitor" when there is no display, video cannot start, or only an
-// invisible driver (offscreen, dummy) runs.
+// The primary monitor, or the failure stop with "Failed to find the primary monitor"
+// when there is no display, video cannot start, or only an invisible driver (offscreen,
+// dummy) runs.
 MonitorRecord get_primary_monitor(MonitorEventsLoop& events_loop);
 
 // Whether the named SDL video driver shows nothing to anybody.

@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::uint64_t ns_per_second = 1'000'000'000;
 // A wake-up later than this is a one-off (the machine was busy), not the usual delay.
-constexpr std::uint64_t longest_usual_delay = 1'000'000;
+constexpr std::uint64_t longest_usual_delay = 500'000;
 // Each wake-up moves the margin by this share of its difference from the delay seen.
 constexpr std::uint64_t margin_smoothing = 8;
 

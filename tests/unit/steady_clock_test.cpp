@@ -37,8 +37,8 @@ TEST(SteadyClock, NoSleepEndsBeforeItsTimeEvenWhenSignalsInterruptIt) {
         clock.sleep(length);
         EXPECT_GE(clock.now() - start, length) << "sleep " << i;
     }
-    // What it learnt is a wake-up delay, never more than a millisecond.
-    EXPECT_LE(clock.wake_margin(), ms);
+    // What it learnt is a usual wake-up delay, not a sleep's length.
+    EXPECT_LE(clock.wake_margin(), ms / 2);
 
     done = true;
     interrupter.join();

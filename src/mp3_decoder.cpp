@@ -68,7 +68,9 @@ class Mp3Decoder final : public SongDecoder {
         return 0;
     }
 
-    bool rewind() override { return mpg123_seek(handle_, 0, SEEK_SET) == 0; }
+    // libmpg123 answers with the offset it reached, which is not always 0 in a song whose
+    // rate changes.
+    bool rewind() override { return mpg123_seek(handle_, 0, SEEK_SET) >= 0; }
 
   private:
     explicit Mp3Decoder(std::unique_ptr<FileDescriptor> file) : file_(std::move(file)) {}

@@ -3,21 +3,13 @@
 // format and counts the frames it hands over. That count is the song's clock.
 #include "fmod_layer.hpp"
 
-#define OV_EXCLUDE_STATIC_CALLBACKS
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_mixer.h>
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <mpg123.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vorbis/vorbisfile.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -25,7 +17,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "song_converter.hpp"
+#include "song_decoder.hpp"
+
 namespace {
+
+using morvelta::max_song_channels;
+using morvelta::SongConverter;
+using morvelta::SongDecoder;
 
 using Clock = std::chrono::steady_clock;
 
@@ -34,8 +33,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int output_rate = 44100;
 constexpr int output_channels = 2;
 constexpr int output_buffer_frames = 512;
-// Frames decoded per step on the audio thread.
-constexpr int decode_chunk_frames = 2048;
 
 // ---- Handles ---------------------------------------------------------------------------
 
@@ -88,256 +85,6 @@ Handle* handle_of(std::uintptr_t number) {
     return reinterpret_cast<Handle*>(number);
 }
 
-// ---- Decoders --------------------------------------------------------------------------
-
-// An open file descriptor, closed when dropped.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-// A song decoded step by step into signed 16-bit frames in native byte order.
-class Decoder {
-  public:
-    virtual ~Decoder() = default;
-    int rate() const { return rate_; }
-    int channels() const { return channels_; }
-    std::uint64_t total_frames() const { return total_frames_; }
-    // Decodes up to `frames` frames into `out`; 0 once the song is over (or broke off).
-    virtual std::size_t read(std::int16_t* out, std::size_t frames) = 0;
-    // Back to the first frame; false when the file cannot seek.
-    virtual bool rewind() = 0;
-
-  protected:
-    int rate_ = 0;
-    int channels_ = 0;
-    std::uint64_t total_frames_ = 0;
-};
-
-// MP3 through a libmpg123 handle of our own, with its quiet flag set: left to itself
-// libmpg123 writes notes about damaged frames to standard error.
-class Mp3Decoder final : public Decoder {
-  public:
-    // Takes the open file; `result` tells why a null decoder came back.
-    static std::unique_ptr<Mp3Decoder> open(std::unique_ptr<FileDescriptor> file,
-                                            FMOD_RESULT& result) {
-        static const bool library_ready = mpg123_init() == MPG123_OK;
-        if (!library_ready) {
-            result = FMOD_ERR_INTERNAL;
-            return nullptr;
-        }
-        std::unique_ptr<Mp3Decoder> decoder(new Mp3Decoder(std::move(file)));
-        result = decoder->start();
-        if (result != FMOD_OK)
-            return nullptr;
-        return decoder;
-    }
-
-    ~Mp3Decoder() override {
-        if (handle_ != nullptr) {
-            mpg123_close(handle_);
-            mpg123_delete(handle_);
-        }
-    }
-
-    std::size_t read(std::int16_t* out, std::size_t frames) override {
-        const std::size_t frame_bytes = sizeof(std::int16_t) * static_cast<std::size_t>(channels_);
-        // A step may yield no samples (a frame header, a format note); a few in a row are
-        // normal, an endless run is not.
-        for (int attempt = 0; attempt < 64; ++attempt) {
-            std::size_t done = 0;
-            const int status = mpg123_read(handle_, reinterpret_cast<unsigned char*>(out),
-                                           frames * frame_bytes, &done);
-            if (done > 0)
-                return done / frame_bytes;
-            if (status == MPG123_OK || (status == MPG123_NEW_FORMAT && same_format()))
-                continue;
-            break;
-        }
-        // The end, a decoding error or a change of format mid-song: the song ends here.
-        return 0;
-    }
-
-    bool rewind() override { return mpg123_seek(handle_, 0, SEEK_SET) == 0; }
-
-  private:
-    explicit Mp3Decoder(std::unique_ptr<FileDescriptor> file) : file_(std::move(file)) {}
-
-    FMOD_RESULT start() {
-        int error = MPG123_OK;
-        handle_ = mpg123_new(nullptr, &error);
-        if (handle_ == nullptr)
-            return FMOD_ERR_MEMORY;
-        mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-        // Any rate and channel count the file has, always as 16-bit samples.
-        mpg123_format_none(handle_);
-        const long* rates = nullptr;
-        std::size_t rate_count = 0;
-        mpg123_rates(&rates, &rate_count);
-        for (std::size_t i = 0; i < rate_count; ++i) {
-            mpg123_format(handle_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-        }
-        if (mpg123_open_fd(handle_, file_->get()) != MPG123_OK)
-            return FMOD_ERR_FORMAT;
-        long rate = 0;
-        int channels = 0;
-        int encoding = 0;
-        if (mpg123_getformat(handle_, &rate, &channels, &encoding) != MPG123_OK) {
-            return FMOD_ERR_FORMAT;
-        }
-        rate_ = static_cast<int>(rate);
-        channels_ = channels;
-        // A full scan makes the length exact even without a header that states it.
-        if (mpg123_scan(handle_) != MPG123_OK)
-            return FMOD_ERR_FORMAT;
-        const off_t samples = mpg123_length(handle_);
-        if (samples <= 0)
-            return FMOD_ERR_FORMAT;
-        total_frames_ = static_cast<std::uint64_t>(samples);
-        return FMOD_OK;
-    }
-
-    bool same_format() {
-        long rate = 0;
-        int channels = 0;
-        int encoding = 0;
-        return mpg123_getformat(handle_, &rate, &channels, &encoding) == MPG123_OK &&
-               rate == rate_ && channels == channels_ && encoding == MPG123_ENC_SIGNED_16;
-    }
-
-    std::unique_ptr<FileDescriptor> file_;
-    mpg123_handle* handle_ = nullptr;
-};
-
-// Ogg Vorbis through libvorbisfile, reading our own descriptor.
-class OggDecoder final : public Decoder {
-  public:
-    static std::unique_ptr<OggDecoder> open(std::unique_ptr<FileDescriptor> file,
-                                            FMOD_RESULT& result) {
-        std::unique_ptr<OggDecoder> decoder(new OggDecoder(std::move(file)));
-        result = decoder->start();
-        if (result != FMOD_OK)
-            return nullptr;
-        return decoder;
-    }
-
-    ~OggDecoder() override {
-        if (opened_)
-            ov_clear(&file_state_);
-    }
-
-    std::size_t read(std::int16_t* out, std::size_t frames) override {
-        const std::size_t frame_bytes = sizeof(std::int16_t) * static_cast<std::size_t>(channels_);
-        const int bytes = static_cast<int>(std::min<std::size_t>(frames * frame_bytes, 1 << 20));
-        for (;;) {
-            int section = 0;
-            const long got = ov_read(&file_state_, reinterpret_cast<char*>(out), bytes,
-                                     SDL_BYTEORDER == SDL_BIG_ENDIAN ? 1 : 0, 2, 1, &section);
-            if (got == OV_HOLE)
-                continue;  // a gap in the data: go on after it
-            if (got <= 0)
-                return 0;
-            const vorbis_info* info = ov_info(&file_state_, section);
-            // A chained stream that changes format mid-song ends the song there.
-            if (info == nullptr || info->rate != rate_ || info->channels != channels_)
-                return 0;
-            return static_cast<std::size_t>(got) / frame_bytes;
-        }
-    }
-
-    bool rewind() override { return ov_pcm_seek(&file_state_, 0) == 0; }
-
-  private:
-    explicit OggDecoder(std::unique_ptr<FileDescriptor> file) : file_(std::move(file)) {}
-
-    static std::size_t read_file(void* out, std::size_t size, std::size_t count, void* source) {
-        const int fd = static_cast<OggDecoder*>(source)->file_->get();
-        ssize_t got;
-        do {
-            got = ::read(fd, out, size * count);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0)
-            return 0;
-        return static_cast<std::size_t>(got) / (size == 0 ? 1 : size);
-    }
-    static int seek_file(void* source, ogg_int64_t offset, int whence) {
-        const int fd = static_cast<OggDecoder*>(source)->file_->get();
-        return ::lseek(fd, static_cast<off_t>(offset), whence) < 0 ? -1 : 0;
-    }
-    static long tell_file(void* source) {
-        return static_cast<long>(
-            ::lseek(static_cast<OggDecoder*>(source)->file_->get(), 0, SEEK_CUR));
-    }
-
-    FMOD_RESULT start() {
-        const ov_callbacks callbacks{read_file, seek_file, nullptr, tell_file};
-        const int opened = ov_open_callbacks(this, &file_state_, nullptr, 0, callbacks);
-        if (opened == OV_EREAD)
-            return FMOD_ERR_FILE_BAD;
-        if (opened != 0)
-            return FMOD_ERR_FORMAT;
-        opened_ = true;
-        const vorbis_info* info = ov_info(&file_state_, -1);
-        const ogg_int64_t frames = ov_pcm_total(&file_state_, -1);
-        if (info == nullptr || info->channels <= 0 || info->rate <= 0 || frames <= 0) {
-            return FMOD_ERR_FORMAT;
-        }
-        rate_ = static_cast<int>(info->rate);
-        channels_ = info->channels;
-        total_frames_ = static_cast<std::uint64_t>(frames);
-        return FMOD_OK;
-    }
-
-    std::unique_ptr<FileDescriptor> file_;
-    OggVorbis_File file_state_{};
-    bool opened_ = false;
-};
-
-// Opens the file and picks the decoder by its contents, not by its name.
-std::unique_ptr<Decoder> open_decoder(const char* name, FMOD_RESULT& result) {
-    // Without O_NONBLOCK a named pipe would hold the program until someone writes to it.
-    const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        result =
-            (errno == ENOENT || errno == ENOTDIR) ? FMOD_ERR_FILE_NOT_FOUND : FMOD_ERR_FILE_BAD;
-        return nullptr;
-    }
-    auto file = std::make_unique<FileDescriptor>(fd);
-    // Only a regular file is a song: pipes, devices and folders are not read.
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        result = FMOD_ERR_FILE_BAD;
-        return nullptr;
-    }
-    char magic[4] = {};
-    ssize_t got;
-    do {
-        got = ::pread(fd, magic, sizeof magic, 0);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-        result = FMOD_ERR_FILE_BAD;
-        return nullptr;
-    }
-    if (got == 0) {
-        result = FMOD_ERR_FORMAT;  // an empty file holds no song
-        return nullptr;
-    }
-    if (got == 4 && std::memcmp(magic, "OggS", 4) == 0)
-        return OggDecoder::open(std::move(file), result);
-    return Mp3Decoder::open(std::move(file), result);
-}
-
 // ---- Objects behind the handles ---------------------------------------------------------
 
 struct Channel;
@@ -345,7 +92,7 @@ struct Channel;
 struct Sound {
     std::uintptr_t handle;
     FMOD_SYSTEM* system;
-    std::unique_ptr<Decoder> decoder;
+    std::unique_ptr<SongDecoder> decoder;
     std::uint32_t length_ms;
     bool played = false;
 };
@@ -354,7 +101,6 @@ struct System {
     std::uintptr_t handle = 0;
     bool initialised = false;
     int rate = 0;
-    SDL_AudioFormat format = 0;
     int channels = 0;
     // SDL's dummy driver sleeps whole milliseconds per buffer and drifts from real time;
     // with it the hook holds playback to the wall clock, so a silent run keeps time.
@@ -369,12 +115,10 @@ struct System {
 struct Channel {
     std::uintptr_t handle;
     Sound* sound;
-    SDL_AudioStream* converter;
+    std::unique_ptr<SongConverter> converter;
     int device_rate;
-    int device_frame_bytes;
-    int source_frame_bytes;
+    int device_channels;
     bool paced;
-    std::vector<std::int16_t> scratch;
 
     // Audio thread only.
     bool decoder_done = false;
@@ -388,37 +132,10 @@ struct Channel {
     std::atomic<std::uint32_t> frames_in_buffer{0};
     std::atomic<std::int64_t> buffer_handed_ns{0};
     std::atomic<bool> playing{true};
-
-    ~Channel() {
-        if (converter != nullptr)
-            SDL_FreeAudioStream(converter);
-    }
 };
 
 std::int64_t now_ns(Clock::time_point at) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
-}
-
-// Fills `stream` with the song's next frames; returns the bytes of song written.
-int fill_from_song(Channel& channel, Uint8* stream, int len) {
-    int written = 0;
-    while (written < len) {
-        const int got = SDL_AudioStreamGet(channel.converter, stream + written, len - written);
-        if (got < 0)
-            break;
-        written += got;
-        if (written >= len || channel.decoder_done)
-            break;
-        const std::size_t frames =
-            channel.sound->decoder->read(channel.scratch.data(), decode_chunk_frames);
-        if (frames == 0 ||
-            SDL_AudioStreamPut(channel.converter, channel.scratch.data(),
-                               static_cast<int>(frames) * channel.source_frame_bytes) != 0) {
-            channel.decoder_done = true;
-            SDL_AudioStreamFlush(channel.converter);
-        }
-    }
-    return written - written % channel.device_frame_bytes;
 }
 
 // Music hook, on SDL's audio thread with the device locked. The stream comes in silent.
@@ -439,7 +156,11 @@ void SDLCALL mix_song(void* user_data, Uint8* stream, int len) {
             now = Clock::now();
         }
     }
-    const int frames = fill_from_song(channel, stream, len) / channel.device_frame_bytes;
+    // The output is 16-bit; the stream holds whole frames.
+    const auto frames = static_cast<int>(
+        channel.converter->fill(reinterpret_cast<std::int16_t*>(stream),
+                                static_cast<std::size_t>(len) / sizeof(std::int16_t) /
+                                    static_cast<std::size_t>(channel.device_channels)));
 
     // Odd while the clock is being written; no store moves before the first increment.
     channel.clock_sequence.fetch_add(1, std::memory_order_acq_rel);
@@ -588,12 +309,13 @@ FMOD_RESULT FMOD_System_Init(FMOD_SYSTEM* handle, int max_channels, FMOD_INITFLA
         return FMOD_ERR_OUTPUT_INIT;
     }
     Uint16 format = 0;
-    if (Mix_QuerySpec(&system->rate, &format, &system->channels) == 0 || system->rate <= 0) {
+    // The mixer keeps the 16-bit samples we ask for; rate and channels may differ.
+    if (Mix_QuerySpec(&system->rate, &format, &system->channels) == 0 || system->rate <= 0 ||
+        format != AUDIO_S16SYS || system->channels < 1 || system->channels > max_song_channels) {
         Mix_CloseAudio();
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return FMOD_ERR_OUTPUT_INIT;
     }
-    system->format = format;
     const char* driver = SDL_GetCurrentAudioDriver();
     system->paced = driver != nullptr && std::string_view(driver) == "dummy";
     system->initialised = true;
@@ -615,11 +337,10 @@ FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* handle, const char* name, FMOD_
     if (!system->initialised)
         return FMOD_ERR_UNINITIALIZED;
     FMOD_RESULT result = FMOD_OK;
-    std::unique_ptr<Decoder> decoder = open_decoder(name, result);
+    std::unique_ptr<SongDecoder> decoder = morvelta::open_song_decoder(name, result);
     if (decoder == nullptr)
         return result;
-    const std::uint64_t ms =
-        decoder->total_frames() * 1000 / static_cast<std::uint64_t>(decoder->rate());
+    const std::uint64_t ms = decoder->length_ns() / 1'000'000;
     auto* made = new (std::nothrow)
         Sound{0, handle, std::move(decoder),
               static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, UINT32_MAX))};
@@ -675,29 +396,14 @@ FMOD_RESULT FMOD_System_PlaySound(FMOD_SYSTEM* handle, FMOD_CHANNELINDEX channel
     if (sound->played && !sound->decoder->rewind())
         return FMOD_ERR_FILE_BAD;
     sound->played = true;
-    const Decoder& decoder = *sound->decoder;
-    SDL_AudioStream* converter =
-        SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(decoder.channels()), decoder.rate(),
-                           system->format, static_cast<Uint8>(system->channels), system->rate);
+    std::unique_ptr<SongConverter> converter =
+        SongConverter::create(*sound->decoder, system->rate, system->channels);
     if (converter == nullptr)
         return FMOD_ERR_MEMORY;
-    const int device_frame_bytes = SDL_AUDIO_BITSIZE(system->format) / 8 * system->channels;
-    const int source_frame_bytes = static_cast<int>(sizeof(std::int16_t)) * decoder.channels();
-    auto* made = new (std::nothrow) Channel{
-        0,
-        sound,
-        converter,
-        system->rate,
-        device_frame_bytes,
-        source_frame_bytes,
-        system->paced,
-        std::vector<std::int16_t>(static_cast<std::size_t>(decode_chunk_frames) *
-                                  static_cast<std::size_t>(decoder.channels())),
-    };
-    if (made == nullptr) {
-        SDL_FreeAudioStream(converter);
+    auto* made = new (std::nothrow)
+        Channel{0, sound, std::move(converter), system->rate, system->channels, system->paced};
+    if (made == nullptr)
         return FMOD_ERR_MEMORY;
-    }
     system->channel = made;
     made->handle = registry().add(made, Kind::channel);
     Mix_HookMusic(mix_song, made);

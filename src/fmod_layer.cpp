@@ -3,21 +3,13 @@
 // format and counts the frames it hands over. That count is the song's clock.
 #include "fmod_layer.hpp"
 
-#define OV_EXCLUDE_STATIC_CALLBACKS
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_mixer.h>
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <mpg123.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vorbis/vorbisfile.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -25,7 +17,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "song_decoder.hpp"
+
 namespace {
+
+using morvelta::SongDecoder;
 
 using Clock = std::chrono::steady_clock;
 
@@ -88,256 +84,6 @@ Handle* handle_of(std::uintptr_t number) {
     return reinterpret_cast<Handle*>(number);
 }
 
-// ---- Decoders --------------------------------------------------------------------------
-
-// An open file descriptor, closed when dropped.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-// A song decoded step by step into signed 16-bit frames in native byte order.
-class Decoder {
-  public:
-    virtual ~Decoder() = default;
-    int rate() const { return rate_; }
-    int channels() const { return channels_; }
-    std::uint64_t total_frames() const { return total_frames_; }
-    // Decodes up to `frames` frames into `out`; 0 once the song is over (or broke off).
-    virtual std::size_t read(std::int16_t* out, std::size_t frames) = 0;
-    // Back to the first frame; false when the file cannot seek.
-    virtual bool rewind() = 0;
-
-  protected:
-    int rate_ = 0;
-    int channels_ = 0;
-    std::uint64_t total_frames_ = 0;
-};
-
-// MP3 through a libmpg123 handle of our own, with its quiet flag set: left to itself
-// libmpg123 writes notes about damaged frames to standard error.
-class Mp3Decoder final : public Decoder {
-  public:
-    // Takes the open file; `result` tells why a null decoder came back.
-    static std::unique_ptr<Mp3Decoder> open(std::unique_ptr<FileDescriptor> file,
-                                            FMOD_RESULT& result) {
-        static const bool library_ready = mpg123_init() == MPG123_OK;
-        if (!library_ready) {
-            result = FMOD_ERR_INTERNAL;
-            return nullptr;
-        }
-        std::unique_ptr<Mp3Decoder> decoder(new Mp3Decoder(std::move(file)));
-        result = decoder->start();
-        if (result != FMOD_OK)
-            return nullptr;
-        return decoder;
-    }
-
-    ~Mp3Decoder() override {
-        if (handle_ != nullptr) {
-            mpg123_close(handle_);
-            mpg123_delete(handle_);
-        }
-    }
-
-    std::size_t read(std::int16_t* out, std::size_t frames) override {
-        const std::size_t frame_bytes = sizeof(std::int16_t) * static_cast<std::size_t>(channels_);
-        // A step may yield no samples (a frame header, a format note); a few in a row are
-        // normal, an endless run is not.
-        for (int attempt = 0; attempt < 64; ++attempt) {
-            std::size_t done = 0;
-            const int status = mpg123_read(handle_, reinterpret_cast<unsigned char*>(out),
-                                           frames * frame_bytes, &done);
-            if (done > 0)
-                return done / frame_bytes;
-            if (status == MPG123_OK || (status == MPG123_NEW_FORMAT && same_format()))
-                continue;
-            break;
-        }
-        // The end, a decoding error or a change of format mid-song: the song ends here.
-        return 0;
-    }
-
-    bool rewind() override { return mpg123_seek(handle_, 0, SEEK_SET) == 0; }
-
-  private:
-    explicit Mp3Decoder(std::unique_ptr<FileDescriptor> file) : file_(std::move(file)) {}
-
-    FMOD_RESULT start() {
-        int error = MPG123_OK;
-        handle_ = mpg123_new(nullptr, &error);
-        if (handle_ == nullptr)
-            return FMOD_ERR_MEMORY;
-        mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-        // Any rate and channel count the file has, always as 16-bit samples.
-        mpg123_format_none(handle_);
-        const long* rates = nullptr;
-        std::size_t rate_count = 0;
-        mpg123_rates(&rates, &rate_count);
-        for (std::size_t i = 0; i < rate_count; ++i) {
-            mpg123_format(handle_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-        }
-        if (mpg123_open_fd(handle_, file_->get()) != MPG123_OK)
-            return FMOD_ERR_FORMAT;
-        long rate = 0;
-        int channels = 0;
-        int encoding = 0;
-        if (mpg123_getformat(handle_, &rate, &channels, &encoding) != MPG123_OK) {
-            return FMOD_ERR_FORMAT;
-        }
-        rate_ = static_cast<int>(rate);
-        channels_ = channels;
-        // A full scan makes the length exact even without a header that states it.
-        if (mpg123_scan(handle_) != MPG123_OK)
-            return FMOD_ERR_FORMAT;
-        const off_t samples = mpg123_length(handle_);
-        if (samples <= 0)
-            return FMOD_ERR_FORMAT;
-        total_frames_ = static_cast<std::uint64_t>(samples);
-        return FMOD_OK;
-    }
-
-    bool same_format() {
-        long rate = 0;
-        int channels = 0;
-        int encoding = 0;
-        return mpg123_getformat(handle_, &rate, &channels, &encoding) == MPG123_OK &&
-               rate == rate_ && channels == channels_ && encoding == MPG123_ENC_SIGNED_16;
-    }
-
-    std::unique_ptr<FileDescriptor> file_;
-    mpg123_handle* handle_ = nullptr;
-};
-
-// Ogg Vorbis through libvorbisfile, reading our own descriptor.
-class OggDecoder final : public Decoder {
-  public:
-    static std::unique_ptr<OggDecoder> open(std::unique_ptr<FileDescriptor> file,
-                                            FMOD_RESULT& result) {
-        std::unique_ptr<OggDecoder> decoder(new OggDecoder(std::move(file)));
-        result = decoder->start();
-        if (result != FMOD_OK)
-            return nullptr;
-        return decoder;
-    }
-
-    ~OggDecoder() override {
-        if (opened_)
-            ov_clear(&file_state_);
-    }
-
-    std::size_t read(std::int16_t* out, std::size_t frames) override {
-        const std::size_t frame_bytes = sizeof(std::int16_t) * static_cast<std::size_t>(channels_);
-        const int bytes = static_cast<int>(std::min<std::size_t>(frames * frame_bytes, 1 << 20));
-        for (;;) {
-            int section = 0;
-            const long got = ov_read(&file_state_, reinterpret_cast<char*>(out), bytes,
-                                     SDL_BYTEORDER == SDL_BIG_ENDIAN ? 1 : 0, 2, 1, &section);
-            if (got == OV_HOLE)
-                continue;  // a gap in the data: go on after it
-            if (got <= 0)
-                return 0;
-            const vorbis_info* info = ov_info(&file_state_, section);
-            // A chained stream that changes format mid-song ends the song there.
-            if (info == nullptr || info->rate != rate_ || info->channels != channels_)
-                return 0;
-            return static_cast<std::size_t>(got) / frame_bytes;
-        }
-    }
-
-    bool rewind() override { return ov_pcm_seek(&file_state_, 0) == 0; }
-
-  private:
-    explicit OggDecoder(std::unique_ptr<FileDescriptor> file) : file_(std::move(file)) {}
-
-    static std::size_t read_file(void* out, std::size_t size, std::size_t count, void* source) {
-        const int fd = static_cast<OggDecoder*>(source)->file_->get();
-        ssize_t got;
-        do {
-            got = ::read(fd, out, size * count);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0)
-            return 0;
-        return static_cast<std::size_t>(got) / (size == 0 ? 1 : size);
-    }
-    static int seek_file(void* source, ogg_int64_t offset, int whence) {
-        const int fd = static_cast<OggDecoder*>(source)->file_->get();
-        return ::lseek(fd, static_cast<off_t>(offset), whence) < 0 ? -1 : 0;
-    }
-    static long tell_file(void* source) {
-        return static_cast<long>(
-            ::lseek(static_cast<OggDecoder*>(source)->file_->get(), 0, SEEK_CUR));
-    }
-
-    FMOD_RESULT start() {
-        const ov_callbacks callbacks{read_file, seek_file, nullptr, tell_file};
-        const int opened = ov_open_callbacks(this, &file_state_, nullptr, 0, callbacks);
-        if (opened == OV_EREAD)
-            return FMOD_ERR_FILE_BAD;
-        if (opened != 0)
-            return FMOD_ERR_FORMAT;
-        opened_ = true;
-        const vorbis_info* info = ov_info(&file_state_, -1);
-        const ogg_int64_t frames = ov_pcm_total(&file_state_, -1);
-        if (info == nullptr || info->channels <= 0 || info->rate <= 0 || frames <= 0) {
-            return FMOD_ERR_FORMAT;
-        }
-        rate_ = static_cast<int>(info->rate);
-        channels_ = info->channels;
-        total_frames_ = static_cast<std::uint64_t>(frames);
-        return FMOD_OK;
-    }
-
-    std::unique_ptr<FileDescriptor> file_;
-    OggVorbis_File file_state_{};
-    bool opened_ = false;
-};
-
-// Opens the file and picks the decoder by its contents, not by its name.
-std::unique_ptr<Decoder> open_decoder(const char* name, FMOD_RESULT& result) {
-    // Without O_NONBLOCK a named pipe would hold the program until someone writes to it.
-    const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        result =
-            (errno == ENOENT || errno == ENOTDIR) ? FMOD_ERR_FILE_NOT_FOUND : FMOD_ERR_FILE_BAD;
-        return nullptr;
-    }
-    auto file = std::make_unique<FileDescriptor>(fd);
-    // Only a regular file is a song: pipes, devices and folders are not read.
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        result = FMOD_ERR_FILE_BAD;
-        return nullptr;
-    }
-    char magic[4] = {};
-    ssize_t got;
-    do {
-        got = ::pread(fd, magic, sizeof magic, 0);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-        result = FMOD_ERR_FILE_BAD;
-        return nullptr;
-    }
-    if (got == 0) {
-        result = FMOD_ERR_FORMAT;  // an empty file holds no song
-        return nullptr;
-    }
-    if (got == 4 && std::memcmp(magic, "OggS", 4) == 0)
-        return OggDecoder::open(std::move(file), result);
-    return Mp3Decoder::open(std::move(file), result);
-}
-
 // ---- Objects behind the handles ---------------------------------------------------------
 
 struct Channel;
@@ -345,7 +91,7 @@ struct Channel;
 struct Sound {
     std::uintptr_t handle;
     FMOD_SYSTEM* system;
-    std::unique_ptr<Decoder> decoder;
+    std::unique_ptr<SongDecoder> decoder;
     std::uint32_t length_ms;
     bool played = false;
 };
@@ -615,7 +361,7 @@ FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* handle, const char* name, FMOD_
     if (!system->initialised)
         return FMOD_ERR_UNINITIALIZED;
     FMOD_RESULT result = FMOD_OK;
-    std::unique_ptr<Decoder> decoder = open_decoder(name, result);
+    std::unique_ptr<SongDecoder> decoder = morvelta::open_song_decoder(name, result);
     if (decoder == nullptr)
         return result;
     const std::uint64_t ms =
@@ -675,7 +421,7 @@ FMOD_RESULT FMOD_System_PlaySound(FMOD_SYSTEM* handle, FMOD_CHANNELINDEX channel
     if (sound->played && !sound->decoder->rewind())
         return FMOD_ERR_FILE_BAD;
     sound->played = true;
-    const Decoder& decoder = *sound->decoder;
+    const SongDecoder& decoder = *sound->decoder;
     SDL_AudioStream* converter =
         SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(decoder.channels()), decoder.rate(),
                            system->format, static_cast<Uint8>(system->channels), system->rate);

@@ -136,6 +136,10 @@ std::size_t id3v2_tag_size(std::span<const std::uint8_t> bytes) {
     return header_bytes + body + (footer ? header_bytes : 0);
 }
 
+bool frames_chain(std::span<const std::uint8_t> bytes, bool whole_rest) {
+    return frames_chain_from(bytes, 0, whole_rest);
+}
+
 SongKind audio_kind(std::span<const std::uint8_t> bytes, bool whole_rest) {
     if (bytes.size() >= 4 && std::memcmp(bytes.data(), "OggS", 4) == 0)
         return SongKind::ogg;

@@ -46,9 +46,13 @@ enum class SongKind { none, mp3, ogg };
 // decoder tells Vorbis from the rest.
 SongKind audio_kind(std::span<const std::uint8_t> bytes, bool whole_rest);
 
+// Whether `bytes` begin with such a run of frames, from their very first byte.
+bool frames_chain(std::span<const std::uint8_t> bytes, bool whole_rest);
+inline constexpr std::size_t chain_window_bytes = 3 * 2881 + 4;
+
 // Enough bytes past the tags for `audio_kind`: the search window and three of the largest frames.
 inline constexpr std::size_t mp3_search_bytes = 4096;
-inline constexpr std::size_t probe_window_bytes = mp3_search_bytes + 3 * 2881 + 4;
+inline constexpr std::size_t probe_window_bytes = mp3_search_bytes + chain_window_bytes;
 
 // Where a song's audio starts and what it is.
 struct SongStart {

@@ -17,10 +17,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "song_converter.hpp"
 #include "song_decoder.hpp"
 
 namespace {
 
+using morvelta::max_song_channels;
+using morvelta::SongConverter;
 using morvelta::SongDecoder;
 
 using Clock = std::chrono::steady_clock;
@@ -30,8 +33,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int output_rate = 44100;
 constexpr int output_channels = 2;
 constexpr int output_buffer_frames = 512;
-// Frames decoded per step on the audio thread.
-constexpr int decode_chunk_frames = 2048;
 
 // ---- Handles ---------------------------------------------------------------------------
 
@@ -100,7 +101,6 @@ struct System {
     std::uintptr_t handle = 0;
     bool initialised = false;
     int rate = 0;
-    SDL_AudioFormat format = 0;
     int channels = 0;
     // SDL's dummy driver sleeps whole milliseconds per buffer and drifts from real time;
     // with it the hook holds playback to the wall clock, so a silent run keeps time.
@@ -115,12 +115,10 @@ struct System {
 struct Channel {
     std::uintptr_t handle;
     Sound* sound;
-    SDL_AudioStream* converter;
+    std::unique_ptr<SongConverter> converter;
     int device_rate;
-    int device_frame_bytes;
-    int source_frame_bytes;
+    int device_channels;
     bool paced;
-    std::vector<std::int16_t> scratch;
 
     // Audio thread only.
     bool decoder_done = false;
@@ -134,37 +132,10 @@ struct Channel {
     std::atomic<std::uint32_t> frames_in_buffer{0};
     std::atomic<std::int64_t> buffer_handed_ns{0};
     std::atomic<bool> playing{true};
-
-    ~Channel() {
-        if (converter != nullptr)
-            SDL_FreeAudioStream(converter);
-    }
 };
 
 std::int64_t now_ns(Clock::time_point at) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
-}
-
-// Fills `stream` with the song's next frames; returns the bytes of song written.
-int fill_from_song(Channel& channel, Uint8* stream, int len) {
-    int written = 0;
-    while (written < len) {
-        const int got = SDL_AudioStreamGet(channel.converter, stream + written, len - written);
-        if (got < 0)
-            break;
-        written += got;
-        if (written >= len || channel.decoder_done)
-            break;
-        const std::size_t frames =
-            channel.sound->decoder->read(channel.scratch.data(), decode_chunk_frames);
-        if (frames == 0 ||
-            SDL_AudioStreamPut(channel.converter, channel.scratch.data(),
-                               static_cast<int>(frames) * channel.source_frame_bytes) != 0) {
-            channel.decoder_done = true;
-            SDL_AudioStreamFlush(channel.converter);
-        }
-    }
-    return written - written % channel.device_frame_bytes;
 }
 
 // Music hook, on SDL's audio thread with the device locked. The stream comes in silent.
@@ -185,7 +156,11 @@ void SDLCALL mix_song(void* user_data, Uint8* stream, int len) {
             now = Clock::now();
         }
     }
-    const int frames = fill_from_song(channel, stream, len) / channel.device_frame_bytes;
+    // The output is 16-bit; the stream holds whole frames.
+    const auto frames = static_cast<int>(
+        channel.converter->fill(reinterpret_cast<std::int16_t*>(stream),
+                                static_cast<std::size_t>(len) / sizeof(std::int16_t) /
+                                    static_cast<std::size_t>(channel.device_channels)));
 
     // Odd while the clock is being written; no store moves before the first increment.
     channel.clock_sequence.fetch_add(1, std::memory_order_acq_rel);
@@ -334,12 +309,13 @@ FMOD_RESULT FMOD_System_Init(FMOD_SYSTEM* handle, int max_channels, FMOD_INITFLA
         return FMOD_ERR_OUTPUT_INIT;
     }
     Uint16 format = 0;
-    if (Mix_QuerySpec(&system->rate, &format, &system->channels) == 0 || system->rate <= 0) {
+    // The mixer keeps the 16-bit samples we ask for; rate and channels may differ.
+    if (Mix_QuerySpec(&system->rate, &format, &system->channels) == 0 || system->rate <= 0 ||
+        format != AUDIO_S16SYS || system->channels < 1 || system->channels > max_song_channels) {
         Mix_CloseAudio();
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return FMOD_ERR_OUTPUT_INIT;
     }
-    system->format = format;
     const char* driver = SDL_GetCurrentAudioDriver();
     system->paced = driver != nullptr && std::string_view(driver) == "dummy";
     system->initialised = true;
@@ -364,8 +340,7 @@ FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* handle, const char* name, FMOD_
     std::unique_ptr<SongDecoder> decoder = morvelta::open_song_decoder(name, result);
     if (decoder == nullptr)
         return result;
-    const std::uint64_t ms =
-        decoder->total_frames() * 1000 / static_cast<std::uint64_t>(decoder->rate());
+    const std::uint64_t ms = decoder->length_ns() / 1'000'000;
     auto* made = new (std::nothrow)
         Sound{0, handle, std::move(decoder),
               static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, UINT32_MAX))};
@@ -421,29 +396,14 @@ FMOD_RESULT FMOD_System_PlaySound(FMOD_SYSTEM* handle, FMOD_CHANNELINDEX channel
     if (sound->played && !sound->decoder->rewind())
         return FMOD_ERR_FILE_BAD;
     sound->played = true;
-    const SongDecoder& decoder = *sound->decoder;
-    SDL_AudioStream* converter =
-        SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(decoder.channels()), decoder.rate(),
-                           system->format, static_cast<Uint8>(system->channels), system->rate);
+    std::unique_ptr<SongConverter> converter =
+        SongConverter::create(*sound->decoder, system->rate, system->channels);
     if (converter == nullptr)
         return FMOD_ERR_MEMORY;
-    const int device_frame_bytes = SDL_AUDIO_BITSIZE(system->format) / 8 * system->channels;
-    const int source_frame_bytes = static_cast<int>(sizeof(std::int16_t)) * decoder.channels();
-    auto* made = new (std::nothrow) Channel{
-        0,
-        sound,
-        converter,
-        system->rate,
-        device_frame_bytes,
-        source_frame_bytes,
-        system->paced,
-        std::vector<std::int16_t>(static_cast<std::size_t>(decode_chunk_frames) *
-                                  static_cast<std::size_t>(decoder.channels())),
-    };
-    if (made == nullptr) {
-        SDL_FreeAudioStream(converter);
+    auto* made = new (std::nothrow)
+        Channel{0, sound, std::move(converter), system->rate, system->channels, system->paced};
+    if (made == nullptr)
         return FMOD_ERR_MEMORY;
-    }
     system->channel = made;
     made->handle = registry().add(made, Kind::channel);
     Mix_HookMusic(mix_song, made);

@@ -42,47 +42,67 @@ class Mp3Decoder final : public SongDecoder {
         }
     }
 
-    std::size_t read(std::int16_t* out, std::size_t frames) override {
-        const std::size_t frame_bytes = sizeof(std::int16_t) * static_cast<std::size_t>(channels_);
-        const std::size_t wanted = frames * frame_bytes;
+    std::size_t read(float* out, std::size_t frames) override {
+        if (format_changed_) {
+            format_changed_ = false;
+            if (!take_format())
+                ended_ = true;
+        }
         auto* into = reinterpret_cast<unsigned char*>(out);
         std::size_t done = 0;
-        while (done < wanted && !ended_) {
+        while (done < frames && !ended_) {
+            const std::size_t frame_bytes =
+                sizeof(float) * static_cast<std::size_t>(format_.channels);
             if (pending_bytes_ > 0) {
-                const std::size_t count = std::min(pending_bytes_, wanted - done);
+                const std::size_t count = std::min(pending_bytes_, (frames - done) * frame_bytes);
                 if (pending_ != nullptr) {
-                    std::memcpy(into + done, pending_, count);
+                    std::memcpy(into + done * frame_bytes, pending_, count);
                     pending_ += count;
                 } else {
-                    std::memset(into + done, 0, count);
+                    std::memset(into + done * frame_bytes, 0, count);  // 0.0f is all zero bits
                 }
                 pending_bytes_ -= count;
-                done += count;
+                done += count / frame_bytes;
                 continue;
             }
             // Opening and seeking leave the first frame read but not yet decoded.
             const int status = frame_waiting_ ? MPG123_OK : mpg123_framebyframe_next(handle_);
             frame_waiting_ = false;
-            if (status == MPG123_NEW_FORMAT && !starts_a_run_of_frames()) {
-                continue;  // a false frame found in damaged data: skipped, not played
-            }
-            if (status == MPG123_OK || (status == MPG123_NEW_FORMAT && same_format())) {
-                take_frame(frame_bytes);
-            } else {
-                // The end; damage longer than the resync limit, where the length scan stopped
-                // too; or a change of format mid-song: the song ends here.
+            if (status == MPG123_NEW_FORMAT) {
+                if (!starts_a_run_of_frames())
+                    continue;  // a false frame found in damaged data: skipped, not played
+                // The frames of one read share one format: a new one waits for the next read.
+                if (decoder_format() != format_) {
+                    if (done > 0) {
+                        format_changed_ = true;
+                        frame_waiting_ = true;
+                        break;
+                    }
+                    if (!take_format()) {
+                        ended_ = true;
+                        break;
+                    }
+                }
+            } else if (status != MPG123_OK) {
+                // The end, or damage longer than the resync limit (where the length walk
+                // stopped too): the song ends here.
                 ended_ = true;
+                break;
             }
+            take_frame(frame_bytes);
         }
-        return done / frame_bytes;
+        return done;
     }
 
     bool rewind() override {
         pending_ = nullptr;
         pending_bytes_ = 0;
         ended_ = false;
+        format_changed_ = false;
         frame_waiting_ = true;
-        return mpg123_seek(handle_, 0, SEEK_SET) == 0;
+        if (mpg123_seek(handle_, 0, SEEK_SET) < 0)
+            return false;
+        return take_format();
     }
 
   private:
@@ -95,32 +115,74 @@ class Mp3Decoder final : public SongDecoder {
             return FMOD_ERR_MEMORY;
         mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
         mpg123_param(handle_, MPG123_RESYNC_LIMIT, resync_limit_bytes, 0.0);
-        // Any rate and channel count the file has, always as 16-bit samples.
+        // Any rate and channel count the file has, always as float samples.
         mpg123_format_none(handle_);
         const long* rates = nullptr;
         std::size_t rate_count = 0;
         mpg123_rates(&rates, &rate_count);
         for (std::size_t i = 0; i < rate_count; ++i) {
-            mpg123_format(handle_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+            mpg123_format(handle_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
         }
         if (mpg123_open_fd(handle_, file_->get()) != MPG123_OK)
             return FMOD_ERR_FORMAT;
-        long rate = 0;
-        int channels = 0;
-        int encoding = 0;
-        if (mpg123_getformat(handle_, &rate, &channels, &encoding) != MPG123_OK) {
+        if (!take_format())
             return FMOD_ERR_FORMAT;
-        }
-        rate_ = static_cast<int>(rate);
-        channels_ = channels;
-        // A full scan makes the length exact even without a header that states it.
-        if (mpg123_scan(handle_) != MPG123_OK)
+        if (!measure_length())
             return FMOD_ERR_FORMAT;
-        const off_t samples = mpg123_length(handle_);
-        if (samples <= 0)
-            return FMOD_ERR_FORMAT;
-        total_frames_ = static_cast<std::uint64_t>(samples);
         return FMOD_OK;
+    }
+
+    // Walks every frame header once, as a full scan would: that makes the length exact even
+    // without a header that states it, and lets libmpg123 place the end of a gapless song.
+    // Parts at other rates count at their own rate. Leaves the decoder at the first frame.
+    bool measure_length() {
+        const SongFormat first = format_;
+        // The frame libmpg123 read to learn the format is the first one counted.
+        std::uint64_t part_frames = static_cast<std::uint64_t>(std::max(0, mpg123_spf(handle_)));
+        std::uint64_t walked_ns = 0;
+        bool changed = false;
+        bool walked_to_end = false;
+        for (;;) {
+            const int status = mpg123_framebyframe_next(handle_);
+            walked_to_end = status == MPG123_DONE;
+            if (status == MPG123_NEW_FORMAT && !starts_a_run_of_frames())
+                continue;  // skipped in playback too
+            // After a skipped false frame the decoder notes its way back to the song's format.
+            if (status == MPG123_NEW_FORMAT && decoder_format() != format_) {
+                walked_ns += duration_ns(part_frames, format_.rate);
+                part_frames = 0;
+                changed = true;
+                if (!take_format())
+                    return false;  // a part we could not play
+            } else if (status != MPG123_OK && status != MPG123_NEW_FORMAT) {
+                break;
+            }
+            part_frames += static_cast<std::uint64_t>(std::max(0, mpg123_spf(handle_)));
+        }
+        walked_ns += duration_ns(part_frames, format_.rate);
+        format_ = first;
+        const off_t played = mpg123_length(handle_);
+        if (played <= 0 || mpg123_seek(handle_, 0, SEEK_SET) < 0)
+            return false;
+        // Damage that ends playback early ends the walk there too; libmpg123 would then
+        // guess the length from the file's size.
+        if (!changed && walked_to_end) {
+            length_ns_ = duration_ns(static_cast<std::uint64_t>(played), first.rate);
+            return true;
+        }
+        // A gapless song's decoder leaves out the encoder's delay at the start and its
+        // padding at the end; both are counted in the first part's frames.
+        long delay = 0;
+        long padding = 0;
+        double unused = 0;
+        if (mpg123_getstate(handle_, MPG123_ENC_DELAY, &delay, &unused) != MPG123_OK ||
+            mpg123_getstate(handle_, MPG123_ENC_PADDING, &padding, &unused) != MPG123_OK) {
+            delay = padding = 0;
+        }
+        const auto trimmed =
+            static_cast<std::uint64_t>(std::max(0L, delay) + std::max(0L, padding));
+        length_ns_ = walked_ns - std::min(walked_ns, duration_ns(trimmed, first.rate));
+        return length_ns_ > 0;
     }
 
     // Decodes the frame the decoder has just read, or stands silence in for it.
@@ -158,17 +220,27 @@ class Mp3Decoder final : public SongDecoder {
         return got && frames_chain(std::span(window).first(*got), *got < window.size());
     }
 
-    bool same_format() {
+    // The format libmpg123 decodes to now; an empty one when it cannot say.
+    SongFormat decoder_format() {
         long rate = 0;
         int channels = 0;
         int encoding = 0;
-        return mpg123_getformat(handle_, &rate, &channels, &encoding) == MPG123_OK &&
-               rate == rate_ && channels == channels_ && encoding == MPG123_ENC_SIGNED_16;
+        if (mpg123_getformat(handle_, &rate, &channels, &encoding) != MPG123_OK ||
+            encoding != MPG123_ENC_FLOAT_32) {
+            return {};
+        }
+        return {static_cast<int>(rate), channels};
     }
 
-    // How far the decoder searches for the next frame past damage, at creation's length scan
-    // and in playback alike (its default is 1 KiB). Further than this the song ends there:
-    // a file of garbage behind its first frames is not searched to its last byte.
+    // Reads the format libmpg123 decodes to now; false for one we do not play.
+    bool take_format() {
+        format_ = decoder_format();
+        return playable(format_);
+    }
+
+    // How far the decoder searches for the next frame past damage, in the length walk and
+    // in playback alike (its default is 1 KiB). Further than this the song ends there: a
+    // file of garbage behind its first frames is not searched to its last byte.
     static constexpr long resync_limit_bytes = 64 * 1024;
 
     std::unique_ptr<FileDescriptor> file_;
@@ -177,6 +249,7 @@ class Mp3Decoder final : public SongDecoder {
     const unsigned char* pending_ = nullptr;
     std::size_t pending_bytes_ = 0;
     bool frame_waiting_ = true;
+    bool format_changed_ = false;
     bool ended_ = false;
 };
 

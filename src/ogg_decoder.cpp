@@ -1,11 +1,11 @@
 // Ogg Vorbis decoding through libvorbisfile.
 #define OV_EXCLUDE_STATIC_CALLBACKS
-#include <SDL2/SDL_endian.h>
 #include <unistd.h>
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <memory>
 
 #include "song_decoder.hpp"
@@ -31,22 +31,29 @@ class OggDecoder final : public SongDecoder {
             ov_clear(&file_state_);
     }
 
-    std::size_t read(std::int16_t* out, std::size_t frames) override {
-        const std::size_t frame_bytes = sizeof(std::int16_t) * static_cast<std::size_t>(channels_);
-        const int bytes = static_cast<int>(std::min<std::size_t>(frames * frame_bytes, 1 << 20));
+    std::size_t read(float* out, std::size_t frames) override {
+        const int wanted = static_cast<int>(std::min<std::size_t>(frames, 1 << 16));
         for (;;) {
-            int section = 0;
-            const long got = ov_read(&file_state_, reinterpret_cast<char*>(out), bytes,
-                                     SDL_BYTEORDER == SDL_BIG_ENDIAN ? 1 : 0, 2, 1, &section);
+            float** planes = nullptr;
+            int link = 0;
+            const long got = ov_read_float(&file_state_, &planes, wanted, &link);
             if (got == OV_HOLE)
                 continue;  // a gap in the data: go on after it
             if (got <= 0)
                 return 0;
-            const vorbis_info* info = ov_info(&file_state_, section);
-            // A chained stream that changes format mid-song ends the song there.
-            if (info == nullptr || info->rate != rate_ || info->channels != channels_)
+            // Each read stays within one link; every link's format was checked at opening.
+            const vorbis_info* info = ov_info(&file_state_, link);
+            if (info == nullptr)
                 return 0;
-            return static_cast<std::size_t>(got) / frame_bytes;
+            format_ = {static_cast<int>(info->rate), info->channels};
+            const auto count = static_cast<std::size_t>(got);
+            const auto channels = static_cast<std::size_t>(info->channels);
+            for (std::size_t c = 0; c < channels; ++c) {
+                const float* plane = planes[c];
+                for (std::size_t i = 0; i < count; ++i)
+                    out[i * channels + c] = plane[i];
+            }
+            return count;
         }
     }
 
@@ -90,14 +97,23 @@ class OggDecoder final : public SongDecoder {
         if (opened != 0)
             return FMOD_ERR_FORMAT;
         opened_ = true;
-        const vorbis_info* info = ov_info(&file_state_, -1);
-        const ogg_int64_t frames = ov_pcm_total(&file_state_, -1);
-        if (info == nullptr || info->channels <= 0 || info->rate <= 0 || frames <= 0) {
-            return FMOD_ERR_FORMAT;
+        // A chained stream's links may each have a format of their own; the song lasts as
+        // long as all of them, each at its own rate.
+        const long links = ov_streams(&file_state_);
+        for (long link = 0; link < links; ++link) {
+            const vorbis_info* info = ov_info(&file_state_, static_cast<int>(link));
+            const ogg_int64_t frames = ov_pcm_total(&file_state_, static_cast<int>(link));
+            if (info == nullptr || frames < 0 || info->rate > INT32_MAX)
+                return FMOD_ERR_FORMAT;
+            const SongFormat format{static_cast<int>(info->rate), info->channels};
+            if (!playable(format))
+                return FMOD_ERR_FORMAT;
+            if (link == 0)
+                format_ = format;
+            length_ns_ += duration_ns(static_cast<std::uint64_t>(frames), format.rate);
         }
-        rate_ = static_cast<int>(info->rate);
-        channels_ = info->channels;
-        total_frames_ = static_cast<std::uint64_t>(frames);
+        if (links <= 0 || length_ns_ == 0)
+            return FMOD_ERR_FORMAT;
         return FMOD_OK;
     }
 

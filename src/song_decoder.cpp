@@ -35,6 +35,17 @@ std::optional<std::size_t> FileDescriptor::read_at(std::uint64_t offset,
     return done;
 }
 
+bool playable(SongFormat format) {
+    return format.rate >= min_song_rate && format.rate <= max_song_rate && format.channels >= 1 &&
+           format.channels <= max_song_channels;
+}
+
+std::uint64_t duration_ns(std::uint64_t frames, int rate) {
+    const auto per_second = static_cast<std::uint64_t>(rate);
+    constexpr std::uint64_t ns = 1'000'000'000;
+    return frames / per_second * ns + frames % per_second * ns / per_second;
+}
+
 std::unique_ptr<SongDecoder> open_song_decoder(const char* name, FMOD_RESULT& result) {
     // Without O_NONBLOCK a named pipe would hold the program until someone writes to it.
     const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);

@@ -29,23 +29,43 @@ class FileDescriptor {
     int fd_;
 };
 
-// A song decoded step by step into signed 16-bit frames in native byte order.
+// The rate and channel count of a stretch of song. A chained Ogg stream or an MP3 may change
+// format from one part to the next.
+struct SongFormat {
+    int rate = 0;
+    int channels = 0;
+    bool operator==(const SongFormat&) const = default;
+};
+
+// The formats a song may hold: what the conversion to the output handles well. Channels are
+// laid out as Vorbis orders them (MP3 holds one or two).
+inline constexpr int min_song_rate = 8000;
+inline constexpr int max_song_rate = 192000;
+inline constexpr int max_song_channels = 8;
+bool playable(SongFormat format);
+
+// A song decoded step by step into interleaved float frames (full scale is 1.0).
 class SongDecoder {
   public:
     virtual ~SongDecoder() = default;
-    int rate() const { return rate_; }
-    int channels() const { return channels_; }
-    std::uint64_t total_frames() const { return total_frames_; }
-    // Decodes up to `frames` frames into `out`; 0 once the song is over (or broke off).
-    virtual std::size_t read(std::int16_t* out, std::size_t frames) = 0;
+    // The format of the frames the last read gave (before any read: the song's first part).
+    SongFormat format() const { return format_; }
+    // The song's duration: the sum of its parts' durations, each at its own rate.
+    std::uint64_t length_ns() const { return length_ns_; }
+    // Decodes up to `frames` frames into `out`, which holds `frames` * max_song_channels
+    // samples; the frames of one read are all of one format, format() after the call. 0 once
+    // the song is over (or broke off).
+    virtual std::size_t read(float* out, std::size_t frames) = 0;
     // Back to the first frame; false when the file cannot seek.
     virtual bool rewind() = 0;
 
   protected:
-    int rate_ = 0;
-    int channels_ = 0;
-    std::uint64_t total_frames_ = 0;
+    SongFormat format_;
+    std::uint64_t length_ns_ = 0;
 };
+
+// Nanoseconds that `frames` last at `rate`.
+std::uint64_t duration_ns(std::uint64_t frames, int rate);
 
 // Opens the named file and picks the decoder by its contents, not by its name. A null
 // decoder comes back with `result` saying why: FMOD_ERR_FILE_NOT_FOUND, FMOD_ERR_FILE_BAD

@@ -51,38 +51,49 @@ class CapturedStandardError {
 
 struct Outcome {
     FMOD_RESULT result = FMOD_OK;
-    std::uint64_t frames = 0;
+    std::uint64_t length_ns = 0;
+    std::uint64_t played_ns = 0;
     bool ended = false;
+    std::uint64_t replayed_ns = 0;  // after a rewind
 };
 
-// Decodes the whole song; gives up (ended false) past ten times its stated length.
+// Decodes the whole song; gives up (not ended) past ten times its stated length.
+std::uint64_t play_through(SongDecoder& decoder, bool& ended) {
+    constexpr std::size_t chunk = 4096;
+    std::vector<float> buffer(chunk * max_song_channels);
+    const std::uint64_t limit_ns = decoder.length_ns() * 10 + 1'000'000'000;
+    std::uint64_t played_ns = 0;
+    ended = false;
+    while (played_ns <= limit_ns) {
+        const std::size_t got = decoder.read(buffer.data(), chunk);
+        if (got == 0) {
+            ended = true;
+            break;
+        }
+        EXPECT_LE(got, chunk);
+        EXPECT_TRUE(playable(decoder.format()));
+        played_ns += duration_ns(got, decoder.format().rate);
+    }
+    return played_ns;
+}
+
 Outcome decode_through(const fs::path& path) {
     Outcome outcome;
     auto decoder = open_song_decoder(path.c_str(), outcome.result);
     if (decoder == nullptr)
         return outcome;
-    constexpr std::size_t chunk = 4096;
-    std::vector<float> buffer(chunk * max_song_channels);
-    const std::uint64_t limit_ns = decoder->length_ns() * 10 + 1'000'000'000;
-    std::uint64_t played_ns = 0;
-    while (played_ns <= limit_ns) {
-        const std::size_t got = decoder->read(buffer.data(), chunk);
-        if (got == 0) {
-            outcome.ended = true;
-            break;
-        }
-        EXPECT_LE(got, chunk);
-        EXPECT_TRUE(playable(decoder->format()));
-        outcome.frames += got;
-        played_ns += duration_ns(got, decoder->format().rate);
-    }
+    outcome.length_ns = decoder->length_ns();
+    outcome.played_ns = play_through(*decoder, outcome.ended);
+    bool ended_again = false;
+    if (outcome.ended && decoder->rewind())
+        outcome.replayed_ns = play_through(*decoder, ended_again);
     return outcome;
 }
 
 class SongMutations : public ::testing::Test {
   protected:
     // Every variant is written, decoded and checked; `name` tells them apart in failures.
-    void check(const std::string& name, const std::string& bytes) {
+    Outcome check(const std::string& name, const std::string& bytes) {
         SCOPED_TRACE(name);
         const fs::path song = dir_.write("song", bytes);
         CapturedStandardError captured(dir_.path() / "stderr.txt");
@@ -93,8 +104,10 @@ class SongMutations : public ::testing::Test {
             EXPECT_EQ(outcome.result, FMOD_ERR_FORMAT);
         } else {
             EXPECT_TRUE(outcome.ended);
+            EXPECT_EQ(outcome.replayed_ns, outcome.played_ns);
         }
         ++(outcome.result == FMOD_OK ? played_ : refused_);
+        return outcome;
     }
 
     // Cuts, single-bit flips and bursts of flips, overwritten stretches and inserted noise.
@@ -148,6 +161,14 @@ TEST_F(SongMutations, DamagedMp3sPlayToAnEndOrAreRefusedQuietly) {
     make_song(dir_.path() / "good.mp3", 2.0);
     const std::string good = read_all(dir_.path() / "good.mp3");
     check_mutations("mp3", good, 3);
+    // A damaged stretch in the middle is skipped; what follows it still plays.
+    const Outcome whole = check("mp3 as made", good);
+    std::string holed = good;
+    holed.replace(good.size() / 2, 3000, std::string(3000, '\0'));
+    const Outcome skipped = check("mp3 with a stretch zeroed", holed);
+    EXPECT_GT(skipped.played_ns, whole.played_ns * 8 / 10);
+    EXPECT_NEAR(static_cast<double>(skipped.played_ns), static_cast<double>(skipped.length_ns),
+                30e6);
     // Header edits on every frame: another layer, a bad bitrate, the reserved rate, and the
     // layer II joint-stereo bound the decoder library comments on unasked.
     for (const auto& [name, mask, bits] : {std::tuple{"layer II", 0x00060000u, 0x00040000u},

@@ -16,7 +16,6 @@
 extern char** environ;
 
 namespace morvelta::testing {
-namespace {
 
 std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -24,6 +23,8 @@ std::string read_file(const fs::path& path) {
     text << in.rdbuf();
     return text.str();
 }
+
+namespace {
 
 std::vector<std::string> build_environment(const RunOptions& options) {
     std::map<std::string, std::string> vars;

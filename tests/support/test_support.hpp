@@ -87,6 +87,9 @@ class XvfbServer {
     std::string display_;
 };
 
+// The whole content of a file ("" when it cannot be read).
+std::string read_file(const fs::path& path);
+
 // The stderr lines of a process, without their line ends.
 std::vector<std::string> lines_of(const std::string& text);
 

@@ -13,7 +13,9 @@
 #include <iterator>
 #include <thread>
 
+#include "test_songs.hpp"
 #include "test_support.hpp"
+#include "tone_analysis.hpp"
 
 namespace morvelta::testing {
 namespace {
@@ -234,6 +236,104 @@ TEST_F(FmodLayer, ArgumentsOutsideWhatItPlaysAreRefused) {
         FMOD_ERR_UNINITIALIZED);
     EXPECT_EQ(FMOD_System_Release(other), FMOD_OK);
     EXPECT_EQ(FMOD_System_Close(other), FMOD_ERR_INVALID_HANDLE);
+}
+
+// The layer writing to SDL's disk output, which takes sound as fast as it comes: a song plays
+// in a fraction of its length and what was heard can be read back.
+class FmodLayerOnDisk : public FmodLayer {
+  protected:
+    void SetUp() override {
+        ::setenv("SDL_AUDIODRIVER", "disk", 1);
+        ::setenv("SDL_DISKAUDIOFILE", capture_.c_str(), 1);
+        ::setenv("SDL_DISKAUDIODELAY", "0", 1);
+        ASSERT_EQ(FMOD_System_Create(&system_), FMOD_OK);
+        ASSERT_EQ(FMOD_System_Init(system_, 1, FMOD_INIT_NORMAL, nullptr), FMOD_OK);
+    }
+    void TearDown() override {
+        FmodLayer::TearDown();
+        ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    }
+    // Plays the song to its end; its length, with the output's left channel.
+    std::uint32_t play_to_end(const fs::path& song, std::vector<float>& heard) {
+        FMOD_SOUND* sound = nullptr;
+        EXPECT_EQ(open(song, &sound), FMOD_OK);
+        std::uint32_t length = 0;
+        EXPECT_EQ(FMOD_Sound_GetLength(sound, &length, FMOD_TIMEUNIT_MS), FMOD_OK);
+        FMOD_CHANNEL* channel = nullptr;
+        EXPECT_EQ(FMOD_System_PlaySound(system_, FMOD_CHANNEL_FREE, sound, 0, &channel), FMOD_OK);
+        EXPECT_TRUE(ends_within(channel, 20s));
+        // Every frame of the length was handed over.
+        EXPECT_EQ(position(channel), length);
+        EXPECT_EQ(FMOD_Sound_Release(sound), FMOD_OK);
+        heard = channel_of(read_file(capture_), 2, 0);
+        fs::resize_file(capture_, 0);
+        return length;
+    }
+    // The tone heard between `from` and `to` seconds of the song.
+    static ToneMeasure tone_between(const std::vector<float>& heard, const ToneMeasure& whole,
+                                    double from, double to) {
+        const auto at = [&](double s) {
+            return heard.begin() + static_cast<long>((whole.start_s + s) * 44100);
+        };
+        return measure_tone(std::vector<float>(at(from), at(to)), 44100);
+    }
+
+    fs::path capture_ = dir_.path() / "heard.raw";
+};
+
+TEST_F(FmodLayerOnDisk, SongsThatChangeFormatPlayEveryPartEachCountedAtItsRate) {
+    // Ogg links of other rates and channel counts, one after the other.
+    make_tone(dir_.path() / "a.ogg", 48000, 2, 2.0, 440);
+    make_tone(dir_.path() / "b.ogg", 22050, 1, 1.5, 660);
+    const fs::path chained = dir_.write(
+        "chained.ogg", read_all(dir_.path() / "a.ogg") + read_all(dir_.path() / "b.ogg"));
+    std::vector<float> heard;
+    EXPECT_EQ(play_to_end(chained, heard), 3500u);
+    ToneMeasure whole = measure_tone(heard, 44100);
+    EXPECT_NEAR(whole.end_s - whole.start_s, 3.5, 0.02);
+    EXPECT_NEAR(tone_between(heard, whole, 0.0, 1.95).frequency, 440, 0.044);
+    EXPECT_NEAR(tone_between(heard, whole, 2.05, 3.5).frequency, 660, 0.066);
+
+    // A stereo MP3 followed by a mono one at half the rate.
+    for (const auto& [name, rate, channels, seconds, frequency] :
+         {std::tuple{"a.mp3", 44100, 2, "2", "440"}, std::tuple{"b.mp3", 22050, 1, "1.5", "660"}}) {
+        ASSERT_EQ(run_process({"sox", "-n", "-r", std::to_string(rate), "-c",
+                               std::to_string(channels), (dir_.path() / name).string(), "synth",
+                               seconds, "sine", frequency, "vol", "0.5"},
+                              {})
+                      .exit_status,
+                  0);
+    }
+    const fs::path joined =
+        dir_.write("joined.mp3", read_all(dir_.path() / "a.mp3") + read_all(dir_.path() / "b.mp3"));
+    const std::uint32_t length = play_to_end(joined, heard);
+    EXPECT_NEAR(length, decoded_ms("a.mp3") + decoded_ms("b.mp3"), 20);
+    whole = measure_tone(heard, 44100);
+    // The decoder's delay at the start and the encoder's padding at the end are silent.
+    EXPECT_NEAR(whole.end_s - whole.start_s, length / 1000.0, 0.08);
+    EXPECT_NEAR(tone_between(heard, whole, 2.1, 3.4).frequency, 660, 0.066);
+}
+
+TEST_F(FmodLayerOnDisk, DeclaredFormatsBeyondWhatPlaysAreRefusedAtCreation) {
+    make_tone(dir_.path() / "song.ogg", 44100, 2, 1.0);
+    const std::string song = read_all(dir_.path() / "song.ogg");
+    for (const auto& [channels, rate] :
+         {std::pair{2, 4'194'303u}, std::pair{2, 16'000'000u}, std::pair{2, 0u},
+          std::pair{2, 7'999u}, std::pair{2, 192'001u}, std::pair{9, 44'100u},
+          std::pair{0, 44'100u}}) {
+        SCOPED_TRACE(std::to_string(channels) + " channels at " + std::to_string(rate) + " Hz");
+        FMOD_SOUND* sound = nullptr;
+        EXPECT_EQ(
+            open(dir_.write("claims.ogg", with_declared_format(song, channels, rate)), &sound),
+            FMOD_ERR_FORMAT);
+    }
+    // The edges of what plays, claimed or true.
+    std::vector<float> heard;
+    EXPECT_EQ(play_to_end(dir_.write("fast.ogg", with_declared_format(song, 2, 192'000)), heard),
+              1000u * 44100 / 192000);
+    make_tone(dir_.path() / "low.ogg", 8000, 8, 1.0);
+    EXPECT_EQ(play_to_end(dir_.path() / "low.ogg", heard), 1000u);
+    EXPECT_NEAR(measure_tone(heard, 44100).frequency, 440, 0.044);
 }
 
 TEST(FmodLayerOutput, NoOutputDeviceGivesOutputInit) {

@@ -142,11 +142,14 @@ class Mp3Decoder final : public SongDecoder {
         std::uint64_t walked_ns = 0;
         bool changed = false;
         bool walked_to_end = false;
+        bool skipped = false;
         for (;;) {
             const int status = mpg123_framebyframe_next(handle_);
             walked_to_end = status == MPG123_DONE;
-            if (status == MPG123_NEW_FORMAT && !starts_a_run_of_frames())
-                continue;  // skipped in playback too
+            if (status == MPG123_NEW_FORMAT && !starts_a_run_of_frames()) {
+                skipped = true;  // in playback too; libmpg123's own count holds it
+                continue;
+            }
             // After a skipped false frame the decoder notes its way back to the song's format.
             if (status == MPG123_NEW_FORMAT && decoder_format() != format_) {
                 walked_ns += duration_ns(part_frames, format_.rate);
@@ -164,9 +167,10 @@ class Mp3Decoder final : public SongDecoder {
         const off_t played = mpg123_length(handle_);
         if (played <= 0 || mpg123_seek(handle_, 0, SEEK_SET) < 0)
             return false;
-        // Damage that ends playback early ends the walk there too; libmpg123 would then
-        // guess the length from the file's size.
-        if (!changed && walked_to_end) {
+        // libmpg123's own count holds the false frames skipped; and damage that ends playback
+        // early ends the walk there too, where libmpg123 would guess the length from the
+        // file's size. Either way the walk's count is the one that holds.
+        if (!changed && !skipped && walked_to_end) {
             length_ns_ = duration_ns(static_cast<std::uint64_t>(played), first.rate);
             return true;
         }

@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <vector>
 
@@ -16,11 +14,6 @@
 
 namespace morvelta::testing {
 namespace {
-
-std::string read_all(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Standard error sent to a file for the life of the object.
 class CapturedStandardError {
@@ -40,7 +33,7 @@ class CapturedStandardError {
             ::close(sink_);
             saved_ = -1;
         }
-        return read_all(file_);
+        return read_file(file_);
     }
 
   private:
@@ -159,7 +152,7 @@ class SongMutations : public ::testing::Test {
 
 TEST_F(SongMutations, DamagedMp3sPlayToAnEndOrAreRefusedQuietly) {
     make_song(dir_.path() / "good.mp3", 2.0);
-    const std::string good = read_all(dir_.path() / "good.mp3");
+    const std::string good = read_file(dir_.path() / "good.mp3");
     check_mutations("mp3", good, 3);
     // A damaged stretch in the middle is skipped; what follows it still plays.
     const Outcome whole = check("mp3 as made", good);
@@ -209,20 +202,8 @@ TEST_F(SongMutations, DamagedOggsPlayToAnEndOrAreRefusedQuietly) {
                           {})
                   .exit_status,
               0);
-    const std::string good = read_all(dir_.path() / "good.ogg");
+    const std::string good = read_file(dir_.path() / "good.ogg");
     check_mutations("ogg", good, 5);
-    // Edits to the identification header: rate and channel count out of every range.
-    const std::size_t id = good.find("\x01vorbis");
-    ASSERT_NE(id, std::string::npos);
-    for (const auto& [name, offset, value] :
-         {std::tuple{"no channels", std::size_t{11}, std::string(1, '\0')},
-          {"255 channels", std::size_t{11}, std::string(1, '\xFF')},
-          {"rate 0", std::size_t{12}, std::string(4, '\0')},
-          {"rate 4294967295", std::size_t{12}, std::string(4, '\xFF')}}) {
-        std::string bytes = good;
-        bytes.replace(id + offset, value.size(), value);
-        check(std::string("ogg with ") + name, bytes);
-    }
     EXPECT_GT(played_, 5);
 }
 

@@ -1,11 +1,14 @@
 // MP3 decoding through libmpg123.
 #include <mpg123.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "song_decoder.hpp"
 #include "song_probe.hpp"
@@ -13,6 +16,69 @@
 namespace morvelta {
 
 namespace {
+
+// The song file as libmpg123 reads it. It reads each frame's header and body apart and
+// searches damaged stretches a byte at a time; straight from the descriptor each of those
+// reads is a system call of its own.
+class BufferedReader {
+  public:
+    explicit BufferedReader(const FileDescriptor& file) : file_(file) {}
+
+    static mpg123_ssize_t read(void* self, void* out, std::size_t count) {
+        return static_cast<BufferedReader*>(self)->read(static_cast<std::uint8_t*>(out), count);
+    }
+    static off_t seek(void* self, off_t offset, int whence) {
+        return static_cast<BufferedReader*>(self)->seek(offset, whence);
+    }
+
+  private:
+    static constexpr std::size_t buffer_bytes = 64 * 1024;
+
+    mpg123_ssize_t read(std::uint8_t* out, std::size_t count) {
+        std::size_t done = 0;
+        while (done < count) {
+            if (position_ < data_start_ || position_ >= data_start_ + data_size_) {
+                const auto got = file_.read_at(position_, data_);
+                if (!got)
+                    return done > 0 ? static_cast<mpg123_ssize_t>(done) : -1;
+                data_start_ = position_;
+                data_size_ = *got;
+                if (data_size_ == 0)
+                    break;  // the end of the file
+            }
+            const std::size_t offset = static_cast<std::size_t>(position_ - data_start_);
+            const std::size_t step = std::min(count - done, data_size_ - offset);
+            std::memcpy(out + done, data_.data() + offset, step);
+            done += step;
+            position_ += step;
+        }
+        return static_cast<mpg123_ssize_t>(done);
+    }
+
+    off_t seek(off_t offset, int whence) {
+        off_t base = 0;
+        if (whence == SEEK_CUR) {
+            base = static_cast<off_t>(position_);
+        } else if (whence == SEEK_END) {
+            struct stat status {};
+            if (::fstat(file_.get(), &status) != 0)
+                return -1;
+            base = status.st_size;
+        }
+        if (base + offset < 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        position_ = static_cast<std::uint64_t>(base + offset);
+        return static_cast<off_t>(position_);
+    }
+
+    const FileDescriptor& file_;
+    std::vector<std::uint8_t> data_ = std::vector<std::uint8_t>(buffer_bytes);
+    std::uint64_t data_start_ = 0;
+    std::size_t data_size_ = 0;
+    std::uint64_t position_ = 0;
+};
 
 // MP3 through a libmpg123 handle of our own, with its quiet flag set: left to itself
 // libmpg123 writes notes about damaged frames to standard error. Frames are read and decoded
@@ -106,7 +172,8 @@ class Mp3Decoder final : public SongDecoder {
     }
 
   private:
-    explicit Mp3Decoder(std::unique_ptr<FileDescriptor> file) : file_(std::move(file)) {}
+    explicit Mp3Decoder(std::unique_ptr<FileDescriptor> file)
+        : file_(std::move(file)), reader_(*file_) {}
 
     FMOD_RESULT start() {
         int error = MPG123_OK;
@@ -123,8 +190,11 @@ class Mp3Decoder final : public SongDecoder {
         for (std::size_t i = 0; i < rate_count; ++i) {
             mpg123_format(handle_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
         }
-        if (mpg123_open_fd(handle_, file_->get()) != MPG123_OK)
+        if (mpg123_replace_reader_handle(handle_, BufferedReader::read, BufferedReader::seek,
+                                         nullptr) != MPG123_OK ||
+            mpg123_open_handle(handle_, &reader_) != MPG123_OK) {
             return FMOD_ERR_FORMAT;
+        }
         if (!take_format())
             return FMOD_ERR_FORMAT;
         if (!measure_length())
@@ -248,6 +318,7 @@ class Mp3Decoder final : public SongDecoder {
     static constexpr long resync_limit_bytes = 64 * 1024;
 
     std::unique_ptr<FileDescriptor> file_;
+    BufferedReader reader_;
     mpg123_handle* handle_ = nullptr;
     // The rest of the last frame decoded, still to be handed out; null for silence.
     const unsigned char* pending_ = nullptr;

@@ -1,7 +1,8 @@
 // Our audio library: a small C-style interface for playing one song as a stream,
 // following its progress and releasing it. Output goes through SDL2_mixer; MP3 and
 // Ogg Vorbis are decoded by quiet decoder handles of our own (libmpg123, libvorbisfile),
-// so that nothing of the decoders reaches standard error.
+// so that nothing of the decoders reaches standard error, and converted to the output's
+// rate and speakers by libsoxr (song_decoder.hpp, song_converter.hpp).
 //
 // Every call returns a 32-bit result code, 0 for success. Handles are opaque; a handle
 // that was released (or never handed out) is answered with FMOD_ERR_INVALID_HANDLE.
@@ -64,7 +65,8 @@ FMOD_RESULT FMOD_System_Init(FMOD_SYSTEM* system, int max_channels, FMOD_INITFLA
 
 // Opens the named file (zero-terminated bytes, opened as given) as a stream. `mode` must be
 // FMOD_DEFAULT_STREAM_MODE and `ex_info` null. Missing file: FMOD_ERR_FILE_NOT_FOUND;
-// unreadable: FMOD_ERR_FILE_BAD; not an MP3 or Ogg Vorbis song: FMOD_ERR_FORMAT.
+// unreadable: FMOD_ERR_FILE_BAD; not an MP3 or Ogg Vorbis song, or one with a part outside
+// 8..192 kHz or 1..8 channels: FMOD_ERR_FORMAT.
 FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* system, const char* name, FMOD_MODE mode,
                                     FMOD_CREATESOUNDEXINFO* ex_info, FMOD_SOUND** sound);
 

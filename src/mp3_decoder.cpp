@@ -166,6 +166,8 @@ class Mp3Decoder final : public SongDecoder {
         ended_ = false;
         format_changed_ = false;
         frame_waiting_ = true;
+        // libmpg123 answers with the offset it reached, which is not always 0 in a song whose
+        // rate changes.
         if (mpg123_seek(handle_, 0, SEEK_SET) < 0)
             return false;
         return take_format();

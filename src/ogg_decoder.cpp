@@ -18,8 +18,8 @@ namespace {
 class OggDecoder final : public SongDecoder {
   public:
     static std::unique_ptr<OggDecoder> open(std::unique_ptr<FileDescriptor> file,
-                                            FMOD_RESULT& result) {
-        std::unique_ptr<OggDecoder> decoder(new OggDecoder(std::move(file)));
+                                            std::uint64_t audio_offset, FMOD_RESULT& result) {
+        std::unique_ptr<OggDecoder> decoder(new OggDecoder(std::move(file), audio_offset));
         result = decoder->start();
         if (result != FMOD_OK)
             return nullptr;
@@ -60,7 +60,10 @@ class OggDecoder final : public SongDecoder {
     bool rewind() override { return ov_pcm_seek(&file_state_, 0) == 0; }
 
   private:
-    explicit OggDecoder(std::unique_ptr<FileDescriptor> file) : file_(std::move(file)) {}
+    OggDecoder(std::unique_ptr<FileDescriptor> file, std::uint64_t audio_offset)
+        : file_(std::move(file)), audio_offset_(static_cast<off_t>(audio_offset)) {}
+
+    // libvorbisfile sees the file from the Ogg stream on: tags in front of it are not its.
 
     static std::size_t read_file(void* out, std::size_t size, std::size_t count, void* source) {
         const int fd = static_cast<OggDecoder*>(source)->file_->get();
@@ -73,15 +76,20 @@ class OggDecoder final : public SongDecoder {
         return static_cast<std::size_t>(got) / (size == 0 ? 1 : size);
     }
     static int seek_file(void* source, ogg_int64_t offset, int whence) {
-        const int fd = static_cast<OggDecoder*>(source)->file_->get();
-        return ::lseek(fd, static_cast<off_t>(offset), whence) < 0 ? -1 : 0;
+        const auto* decoder = static_cast<OggDecoder*>(source);
+        const off_t base = whence == SEEK_SET ? decoder->audio_offset_ : 0;
+        return ::lseek(decoder->file_->get(), base + static_cast<off_t>(offset), whence) < 0 ? -1
+                                                                                             : 0;
     }
     static long tell_file(void* source) {
-        return static_cast<long>(
-            ::lseek(static_cast<OggDecoder*>(source)->file_->get(), 0, SEEK_CUR));
+        const auto* decoder = static_cast<OggDecoder*>(source);
+        return static_cast<long>(::lseek(decoder->file_->get(), 0, SEEK_CUR) -
+                                 decoder->audio_offset_);
     }
 
     FMOD_RESULT start() {
+        if (::lseek(file_->get(), audio_offset_, SEEK_SET) < 0)
+            return FMOD_ERR_FILE_BAD;
         const ov_callbacks callbacks{read_file, seek_file, nullptr, tell_file};
         const int opened = ov_open_callbacks(this, &file_state_, nullptr, 0, callbacks);
         if (opened == OV_EREAD)
@@ -110,6 +118,7 @@ class OggDecoder final : public SongDecoder {
     }
 
     std::unique_ptr<FileDescriptor> file_;
+    off_t audio_offset_;
     OggVorbis_File file_state_{};
     bool opened_ = false;
 };
@@ -117,8 +126,8 @@ class OggDecoder final : public SongDecoder {
 }  // namespace
 
 std::unique_ptr<SongDecoder> open_ogg_decoder(std::unique_ptr<FileDescriptor> file,
-                                              FMOD_RESULT& result) {
-    return OggDecoder::open(std::move(file), result);
+                                              std::uint64_t audio_offset, FMOD_RESULT& result) {
+    return OggDecoder::open(std::move(file), audio_offset, result);
 }
 
 }  // namespace morvelta

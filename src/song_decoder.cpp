@@ -6,13 +6,33 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <optional>
+#include <span>
+
+#include "song_probe.hpp"
 
 namespace morvelta {
 
 FileDescriptor::~FileDescriptor() {
     if (fd_ >= 0)
         ::close(fd_);
+}
+
+std::optional<std::size_t> FileDescriptor::read_at(std::uint64_t offset,
+                                                   std::span<std::uint8_t> out) const {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t got =
+            ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
 }
 
 bool playable(SongFormat format) {
@@ -42,22 +62,24 @@ std::unique_ptr<SongDecoder> open_song_decoder(const char* name, FMOD_RESULT& re
         result = FMOD_ERR_FILE_BAD;
         return nullptr;
     }
-    char magic[4] = {};
-    ssize_t got;
-    do {
-        got = ::pread(fd, magic, sizeof magic, 0);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
+    const auto start = probe_song([&file](std::uint64_t offset, std::span<std::uint8_t> out) {
+        return file->read_at(offset, out);
+    });
+    if (!start) {
         result = FMOD_ERR_FILE_BAD;
         return nullptr;
     }
-    if (got == 0) {
-        result = FMOD_ERR_FORMAT;  // an empty file holds no song
-        return nullptr;
+    switch (start->kind) {
+        case SongKind::ogg:
+            return open_ogg_decoder(std::move(file), start->audio_offset, result);
+        case SongKind::mp3:
+            return open_mp3_decoder(std::move(file), result);
+        case SongKind::none:
+            break;
     }
-    if (got == 4 && std::memcmp(magic, "OggS", 4) == 0)
-        return open_ogg_decoder(std::move(file), result);
-    return open_mp3_decoder(std::move(file), result);
+    // Empty, or anything else: refused at once, before a decoder hunts for frames in it.
+    result = FMOD_ERR_FORMAT;
+    return nullptr;
 }
 
 }  // namespace morvelta

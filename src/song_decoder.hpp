@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 
 #include "fmod_layer.hpp"
 
@@ -19,6 +21,9 @@ class FileDescriptor {
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return fd_; }
+    // Reads until `out` is full or the file ends, at `offset` without moving the file's
+    // position; the count read, or none on a read error.
+    std::optional<std::size_t> read_at(std::uint64_t offset, std::span<std::uint8_t> out) const;
 
   private:
     int fd_;
@@ -67,10 +72,11 @@ std::uint64_t duration_ns(std::uint64_t frames, int rate);
 // (unreadable, or not a regular file), FMOD_ERR_FORMAT (no song we play), ...
 std::unique_ptr<SongDecoder> open_song_decoder(const char* name, FMOD_RESULT& result);
 
-// The decoders behind it; each takes the open file.
+// The decoders behind it; each takes the open file. The Ogg stream begins at `audio_offset`,
+// past any tags in front of it.
 std::unique_ptr<SongDecoder> open_mp3_decoder(std::unique_ptr<FileDescriptor> file,
                                               FMOD_RESULT& result);
 std::unique_ptr<SongDecoder> open_ogg_decoder(std::unique_ptr<FileDescriptor> file,
-                                              FMOD_RESULT& result);
+                                              std::uint64_t audio_offset, FMOD_RESULT& result);
 
 }  // namespace morvelta

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <regex>
+
 #include "test_support.hpp"
 
 namespace morvelta::testing {
@@ -37,6 +39,22 @@ TEST(FailureStop, BacktraceVariableChoosesHintOrBacktrace) {
         EXPECT_EQ(lines[1], "stack backtrace:");
         EXPECT_EQ(run.err.find("note: run with"), std::string::npos) << value;
     }
+}
+
+TEST(FailureStop, BacktraceNamesFunctionsAndSourcePlaces) {
+    TempDir dir;
+    ProcessResult run =
+        run_morvelta({.working_dir = dir.path(), .env = {{"MORVELTA_BACKTRACE", "1"}}});
+    EXPECT_EQ(run.exit_status, 101);
+    // The failing step is in the main flow's own function; its frame names it and,
+    // when the build keeps debug information, its file and line.
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("\n +[0-9]+: [^\n]*play_show"))) << run.err;
+    if (MORVELTA_DEBUG_INFO) {
+        EXPECT_TRUE(std::regex_search(run.err, std::regex("\n +at [^\n]*main\\.cpp:[0-9]+\n")))
+            << run.err;
+    }
+    // The short form leaves out the reporting machinery.
+    EXPECT_EQ(run.err.find("write_backtrace"), std::string::npos) << run.err;
 }
 
 TEST(FailureStop, NothingIsWrittenToTheShowFolder) {

@@ -97,13 +97,13 @@ class Signals : public ::testing::Test {
 TEST_F(Signals, EndTheProgramAtOnceWhileListing) {
     TempDir dir;
     // Enough entries that listing them takes a moment to catch.
-    for (int d = 0; d < 1000; ++d) {
+    for (int d = 0; d < 100; ++d) {
         const fs::path folder = dir.path() / ("d" + std::to_string(d));
         fs::create_directory(folder);
         for (int f = 0; f < 100; ++f)
             ::close(::open((folder / std::to_string(f)).c_str(), O_CREAT | O_WRONLY, 0644));
     }
-    make_song(dir.path() / "zz" / "song.ogg", 60.0);
+    make_song(dir.path() / "zz" / "song.ogg", 2.0);
     auto show = start_morvelta({.working_dir = dir.path()});
     const std::string root = dir.path().string() + "/";
     ASSERT_TRUE(wait_for_open_file(
@@ -117,7 +117,7 @@ TEST_F(Signals, EndTheProgramAtOnceWhileListing) {
 TEST_F(Signals, EndTheProgramAtOnceWhileLoadingPicturesAndDuringTheShow) {
     XvfbServer x(screen_w, screen_h);
     TempDir dir;
-    make_song(dir.path() / "song.ogg", 60.0);
+    make_song(dir.path() / "song.ogg", 20.0);
     make_picture(dir.path() / "pics" / "00.png", {"-size", "2000x2000", "gradient:red-blue"});
     for (int i = 1; i < 40; ++i) {
         fs::copy_file(dir.path() / "pics" / "00.png",
@@ -287,7 +287,7 @@ TEST(LostDisplay, TheServerGoingAwayMidShowIsOneReportAndStatus101) {
     auto x = std::make_unique<XvfbServer>(screen_w, screen_h);
     const std::string display = x->display();
     TempDir dir;
-    make_song(dir.path() / "song.ogg", 60.0);
+    make_song(dir.path() / "song.ogg", 20.0);
     make_picture(dir.path() / "a.png", {"-size", "64x48", "xc:green"});
     auto show = start_morvelta(on_display(*x, dir.path()));
     ASSERT_NE(wait_for_morvelta_window(display, *show), "");

@@ -208,10 +208,15 @@ TEST(ChildProcesses, NoneInAnyPhaseWithoutSessionBusSoundServerOrRuntimeFolder) 
             dir.write(fs::path("bin") / helper, "#!/bin/sh\ntouch '" + mark.string() + "'\n");
         fs::permissions(fake, fs::perms::owner_all);
     }
+    // Without a runtime folder, the sound server's client makes one under the home
+    // folder to lock its spawning; nothing may appear there.
+    const fs::path home = dir.path() / "home";
+    fs::create_directory(home);
     const std::string path = (dir.path() / "bin").string() + ":" + std::getenv("PATH");
     const std::map<std::string, std::optional<std::string>> bare = {
         {"DISPLAY", x.display()},
         {"PATH", path},
+        {"HOME", home.string()},
         {"DBUS_SESSION_BUS_ADDRESS", std::nullopt},
         {"XDG_RUNTIME_DIR", std::nullopt},
         {"PULSE_SERVER", std::nullopt},
@@ -235,6 +240,7 @@ TEST(ChildProcesses, NoneInAnyPhaseWithoutSessionBusSoundServerOrRuntimeFolder) 
         EXPECT_EQ(children_in_trace(log), std::vector<std::string>{}) << c.name;
     }
     EXPECT_FALSE(fs::exists(mark));
+    EXPECT_TRUE(fs::is_empty(home));
 }
 
 // A valid PNG of `side` x `side` one-bit grey pixels: small on disk, four bytes a

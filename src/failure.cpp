@@ -107,7 +107,12 @@ int collect_frame(void* data, std::uintptr_t pc, const char* file, int line, con
     auto& frames = *static_cast<std::vector<Frame>*>(data);
     if (function == nullptr)
         return 0;
-    frames.push_back(Frame{pc, demangled(function), file != nullptr ? file : "", line});
+    std::string place = file != nullptr ? file : "";
+    // With clang's line tables the reader joins an absolute file name onto the build
+    // folder ("/build//src/x.cpp"); the absolute name alone is the file.
+    if (const std::size_t joined = place.rfind("//"); joined != std::string::npos)
+        place.erase(0, joined + 1);
+    frames.push_back(Frame{pc, demangled(function), std::move(place), line});
     return 0;
 }
 

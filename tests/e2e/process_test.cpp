@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -281,12 +280,13 @@ TEST(MemoryExhaustion, APictureTooLargeForTheMemoryLeftIsAFailedLoad) {
         run_process({"sh", "-c", "ulimit -v 1200000 && exec \"$0\"", MORVELTA_BINARY}, options);
     EXPECT_EQ(run.exit_status, 101) << run.err;
     // Out of memory while decoding, or while the device takes its copy.
-    const std::regex report(
-        "thread 'main' panicked at 'called `Result::unwrap\\(\\)` on an `Err` value: "
-        "\"(Cannot allocate memory \\(os error 12\\)|Texture\\(GL_OUT_OF_MEMORY\\))\"', "
-        "src\\\\failure:41:5\n" +
-        hint + "\n");
-    EXPECT_TRUE(std::regex_match(run.err, report)) << run.err;
+    auto report = [](const std::string& error) {
+        return "thread 'main' panicked at 'called `Result::unwrap()` on an `Err` value: \"" +
+               error + "\"', src\\failure:41:5\n" + hint + "\n";
+    };
+    EXPECT_TRUE(run.err == report("Cannot allocate memory (os error 12)") ||
+                run.err == report("Texture(GL_OUT_OF_MEMORY)"))
+        << run.err;
 }
 
 TEST(LostDisplay, TheServerGoingAwayMidShowIsOneReportAndStatus101) {

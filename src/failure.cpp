@@ -1,17 +1,20 @@
 // Report writing, backtraces and the catch at the top of the program.
 #include "failure.hpp"
 
+#include <backtrace-supported.h>
+#include <backtrace.h>
 #include <cxxabi.h>
 #include <dlfcn.h>
-#include <execinfo.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <vector>
 
 namespace morvelta {
 namespace {
@@ -20,7 +23,7 @@ constexpr std::string_view backtrace_variable = "MORVELTA_BACKTRACE";
 constexpr std::string_view hint_line =
     "note: run with `MORVELTA_BACKTRACE=1` environment variable to display a backtrace\n";
 constexpr std::string_view abort_line = "thread panicked while panicking. aborting.\n";
-constexpr int max_frames = 128;
+constexpr std::size_t max_frames = 128;
 
 enum class BacktraceStyle : int { unread, none, short_form, full };
 
@@ -56,37 +59,100 @@ BacktraceStyle read_backtrace_style() {
     return static_cast<BacktraceStyle>(backtrace_style.load());
 }
 
-std::string frame_name(void* address) {
-    Dl_info info{};
-    if (dladdr(address, &info) == 0 || info.dli_sname == nullptr)
-        return "<unknown>";
+// A demangled name, or the name as it is when it is not a mangled one.
+std::string demangled(const char* name) {
     int status = 0;
-    std::unique_ptr<char, decltype(&std::free)> demangled(
-        abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status), &std::free);
-    return status == 0 && demangled ? std::string(demangled.get()) : std::string(info.dli_sname);
+    std::unique_ptr<char, decltype(&std::free)> plain(
+        abi::__cxa_demangle(name, nullptr, nullptr, &status), &std::free);
+    return status == 0 && plain ? std::string(plain.get()) : std::string(name);
+}
+
+// The exported symbol around `pc`, for frames the symbol reader cannot place.
+std::string exported_name(std::uintptr_t pc) {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(pc), &info) == 0 || info.dli_sname == nullptr)
+        return "<unknown>";
+    return demangled(info.dli_sname);
+}
+
+// One line of a backtrace: a function, with its source place where the build kept
+// debug information. An inlined call gives a frame of its own at the same address.
+struct Frame {
+    std::uintptr_t pc = 0;
+    std::string name;
+    std::string file;
+    int line = 0;
+};
+
+// Missing debug information is no failure: the frame keeps its exported name.
+void ignore_symbol_error(void*, const char*, int) {}
+
+// Reads the program's and its libraries' symbols and debug information, once, on
+// the first backtrace; a reader that cannot start leaves only exported names.
+backtrace_state* symbol_reader() {
+    static backtrace_state* const reader =
+        backtrace_create_state(nullptr, BACKTRACE_SUPPORTS_THREADS, ignore_symbol_error, nullptr);
+    return reader;
+}
+
+int collect_pc(void* data, std::uintptr_t pc) {
+    auto& pcs = *static_cast<std::vector<std::uintptr_t>*>(data);
+    // The unwinder ends the chain with an address that is no code at all.
+    if (pc != 0 && pc != UINTPTR_MAX)
+        pcs.push_back(pc);
+    return pcs.size() >= max_frames ? 1 : 0;
+}
+
+int collect_frame(void* data, std::uintptr_t pc, const char* file, int line, const char* function) {
+    auto& frames = *static_cast<std::vector<Frame>*>(data);
+    if (function == nullptr)
+        return 0;
+    std::string place = file != nullptr ? file : "";
+    // With clang's line tables the reader joins an absolute file name onto the build
+    // folder ("/build//src/x.cpp"); the absolute name alone is the file.
+    if (const std::size_t joined = place.rfind("//"); joined != std::string::npos)
+        place.erase(0, joined + 1);
+    frames.push_back(Frame{pc, demangled(function), std::move(place), line});
+    return 0;
+}
+
+std::vector<Frame> current_frames() {
+    std::vector<Frame> frames;
+    backtrace_state* reader = symbol_reader();
+    if (reader == nullptr)
+        return frames;
+    std::vector<std::uintptr_t> pcs;
+    backtrace_simple(reader, 0, collect_pc, ignore_symbol_error, &pcs);
+    for (std::uintptr_t pc : pcs) {
+        const std::size_t before = frames.size();
+        backtrace_pcinfo(reader, pc, collect_frame, ignore_symbol_error, &frames);
+        if (frames.size() == before)
+            frames.push_back(Frame{pc, exported_name(pc), "", 0});
+    }
+    return frames;
 }
 
 void write_backtrace(BacktraceStyle style) {
-    void* frames[max_frames];
-    int count = ::backtrace(frames, max_frames);
     std::string text = "stack backtrace:\n";
     int shown = 0;
-    for (int i = 0; i < count; ++i) {
-        std::string name = frame_name(frames[i]);
+    for (const Frame& frame : current_frames()) {
         // The short form leaves out the frames of the reporting machinery itself.
         if (style == BacktraceStyle::short_form &&
-            (name.starts_with("morvelta::panic") ||
-             name.find("write_backtrace") != std::string::npos ||
-             name.find("report_failure") != std::string::npos)) {
+            (frame.name.starts_with("morvelta::panic") ||
+             frame.name.find("write_backtrace") != std::string::npos ||
+             frame.name.find("current_frames") != std::string::npos ||
+             frame.name.find("report_failure") != std::string::npos)) {
             continue;
         }
-        text += std::string(shown < 10 ? "   " : "  ") + std::to_string(shown) + ": " + name;
+        text += std::string(shown < 10 ? "   " : "  ") + std::to_string(shown) + ": " + frame.name;
         if (style == BacktraceStyle::full) {
             char address[32];
-            std::snprintf(address, sizeof address, " [%p]", frames[i]);
+            std::snprintf(address, sizeof address, " [%#" PRIxPTR "]", frame.pc);
             text += address;
         }
         text += '\n';
+        if (!frame.file.empty())
+            text += "             at " + frame.file + ':' + std::to_string(frame.line) + '\n';
         ++shown;
     }
     write_stderr(text);

@@ -8,6 +8,7 @@
 #include "failure.hpp"
 #include "fmod.hpp"
 #include "monitor.hpp"
+#include "process.hpp"
 #include "slideshow.hpp"
 #include "sprites.hpp"
 #include "window.hpp"
@@ -78,5 +79,6 @@ void play_show() {
 }  // namespace
 
 int main() {
+    morvelta::prepare_process();
     return morvelta::run_guarded(play_show);
 }

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "display_connection.hpp"
+
 namespace morvelta {
 
 void prepare_sdl_video() {
@@ -34,7 +36,8 @@ MonitorEventsLoop::MonitorEventsLoop() {
 }
 
 MonitorEventsLoop::~MonitorEventsLoop() {
-    if (video_)
+    // Shutting the video subsystem down needs the display connection (see the window).
+    if (video_ && !lost_display_connection())
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 

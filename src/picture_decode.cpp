@@ -188,6 +188,8 @@ Decoded decode_jpeg(std::FILE* file, std::uint32_t max_dimension) {
             return Decoded::err(format_error("first two bytes is not a SOI marker"));
         case JERR_INPUT_EMPTY:
             return Decoded::err(std::string(not_enough_data_text));
+        case JERR_OUT_OF_MEMORY:
+            throw std::bad_alloc();
         case JERR_EMPTY_IMAGE:
         case JERR_IMAGE_TOO_BIG:
         case JERR_WIDTH_OVERFLOW:

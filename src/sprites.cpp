@@ -2,6 +2,8 @@
 
 #include <epoxy/gl.h>
 
+#include <cerrno>
+#include <new>
 #include <random>
 #include <utility>
 
@@ -102,10 +104,16 @@ TextureResult TextureFactory::create_texture(DecodedPicture picture) {
 }
 
 TextureResult texture_from_path(TextureFactory& factory, std::string_view path) {
-    auto decoded = open_picture(path, factory.max_texture_size());
-    if (!decoded.is_ok())
-        return TextureResult::err(decoded.error());
-    return factory.create_texture(std::move(decoded.value()));
+    // A picture too large for the memory left is a picture that cannot be loaded, like
+    // any other: the decoder's or the upload's allocation failing must not abort.
+    try {
+        auto decoded = open_picture(path, factory.max_texture_size());
+        if (!decoded.is_ok())
+            return TextureResult::err(decoded.error());
+        return factory.create_texture(std::move(decoded.value()));
+    } catch (const std::bad_alloc&) {
+        return TextureResult::err(os_error_text(ENOMEM));
+    }
 }
 
 std::shared_ptr<Texture> load_sprite_texture(TextureFactory& factory, std::string_view path) {

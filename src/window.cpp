@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "debug_form.hpp"
+#include "display_connection.hpp"
 #include "monitor.hpp"
 #include "steady_clock.hpp"
 
@@ -137,6 +138,7 @@ Result<std::unique_ptr<GlutinWindow>, std::string> GlutinWindow::create(
     if (std::optional<std::string> error = window->make_current())
         return Made::err(*error);
     SDL_GL_SetSwapInterval(settings.get_vsync() ? 1 : 0);
+    watch_display_connection(attempt.window);
 
     int points_w = 0, points_h = 0, pixels_w = 0, pixels_h = 0;
     SDL_GetWindowSize(attempt.window, &points_w, &points_h);
@@ -152,6 +154,10 @@ GlutinWindow::GlutinWindow(SDL_Window* window, void* context, bool exit_on_esc)
     : window_(window), context_(context), exit_on_esc_(exit_on_esc) {}
 
 GlutinWindow::~GlutinWindow() {
+    // Without its display connection SDL's teardown would wait forever for the server's
+    // answers. What the server held went with it; the rest goes with the process.
+    if (lost_display_connection())
+        return;
     // The context goes before its window, the video subsystem after both.
     SDL_GL_DeleteContext(context_);
     SDL_DestroyWindow(window_);
@@ -159,6 +165,10 @@ GlutinWindow::~GlutinWindow() {
 }
 
 std::optional<Input> GlutinWindow::poll_input() {
+    // A lost display ends the stream as a failure; the calls that noticed the loss
+    // have already returned.
+    if (std::optional<std::string> loss = lost_display_connection())
+        panic(*loss, display_lost_pos);
     SDL_Event event;
     while (SDL_PollEvent(&event) == 1) {
         std::optional<Input> input = input_from_sdl(event);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cctype>
+
 #include "test_support.hpp"
 
 namespace morvelta::testing {
@@ -37,6 +39,32 @@ TEST(FailureStop, BacktraceVariableChoosesHintOrBacktrace) {
         EXPECT_EQ(lines[1], "stack backtrace:");
         EXPECT_EQ(run.err.find("note: run with"), std::string::npos) << value;
     }
+}
+
+TEST(FailureStop, BacktraceNamesFunctionsAndSourcePlaces) {
+    TempDir dir;
+    ProcessResult run =
+        run_morvelta({.working_dir = dir.path(), .env = {{"MORVELTA_BACKTRACE", "1"}}});
+    EXPECT_EQ(run.exit_status, 101);
+    // The failing step is in the main flow's own function; its frame names it and,
+    // when the build keeps debug information, its file and line.
+    bool named = false;
+    bool placed = false;
+    for (const std::string& line : lines_of(run.err)) {
+        const size_t colon = line.find(": ");
+        const bool frame = colon != std::string::npos && line.find_first_not_of(' ') < colon &&
+                           std::isdigit(static_cast<unsigned char>(line[colon - 1]));
+        named = named || (frame && line.find("play_show", colon) != std::string::npos);
+        const size_t file = line.find("main.cpp:");
+        placed = placed || (line.starts_with("             at ") && file != std::string::npos &&
+                            std::isdigit(static_cast<unsigned char>(line[file + 9])));
+    }
+    EXPECT_TRUE(named) << run.err;
+    if (MORVELTA_DEBUG_INFO) {
+        EXPECT_TRUE(placed) << run.err;
+    }
+    // The short form leaves out the reporting machinery.
+    EXPECT_EQ(run.err.find("write_backtrace"), std::string::npos) << run.err;
 }
 
 TEST(FailureStop, NothingIsWrittenToTheShowFolder) {

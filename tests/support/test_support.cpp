@@ -205,10 +205,15 @@ XvfbServer::XvfbServer(int width, int height) {
 }
 
 XvfbServer::~XvfbServer() {
+    stop();
+}
+
+void XvfbServer::stop() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
         int status = 0;
         ::waitpid(pid_, &status, 0);
+        pid_ = -1;
     }
 }
 

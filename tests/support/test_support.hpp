@@ -81,6 +81,8 @@ class XvfbServer {
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
     const std::string& display() const { return display_; }
+    // Ends the server now, as a crash or the end of a session would.
+    void stop();
 
   private:
     int pid_ = -1;

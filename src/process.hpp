@@ -1,0 +1,19 @@
+// What the process asks of the platform before any library starts: how it may be
+// stopped, and that it starts no other program.
+#pragma once
+
+namespace morvelta {
+
+// Called once, first thing in `main`, before any library is started:
+// - SIGINT and SIGTERM keep their default action in every phase (SDL is told to
+//   install no handlers of its own), so Ctrl-C, `kill` and `timeout` end the show at
+//   once and the system reclaims the window and the sound device;
+// - SIGPIPE is ignored, so a report written into a closed pipe fails as a write
+//   instead of killing the process before its release;
+// - the session bus and the sound server get addresses, so that their client
+//   libraries never launch a helper program when none is running. A child would
+//   inherit LD_LIBRARY_PATH=".", which the show sets, and load libraries from the
+//   shown folder.
+void prepare_process();
+
+}  // namespace morvelta

@@ -1,0 +1,313 @@
+// How the program behaves towards the system around it: it can be stopped by a signal
+// at any moment, a closed pipe cannot kill its report, it starts no other program,
+// and running out of memory or losing the display ends in a report like any failure.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spng.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "test_support.hpp"
+
+namespace morvelta::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int screen_w = 320;
+constexpr int screen_h = 240;
+const std::string hint =
+    "note: run with `MORVELTA_BACKTRACE=1` environment variable to display a backtrace";
+
+RunOptions on_display(const XvfbServer& x, const fs::path& dir) {
+    return {.working_dir = dir,
+            .env = {{"DISPLAY", x.display()}, {"MORVELTA_BACKTRACE", std::nullopt}}};
+}
+
+long elapsed_ms(Clock::time_point since) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// Whether the process has an open file whose path satisfies `wanted`; polls until it
+// has, the process ends or the time is up.
+template <class Wanted>
+bool wait_for_open_file(ChildProcess& child, Wanted wanted, std::chrono::milliseconds timeout) {
+    const fs::path fds = "/proc/" + std::to_string(child.pid()) + "/fd";
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline && !child.finished()) {
+        std::error_code error;
+        for (auto it = fs::directory_iterator(fds, error); !error && it != fs::directory_iterator();
+             it.increment(error)) {
+            const fs::path target = fs::read_symlink(it->path(), error);
+            if (!error && wanted(target))
+                return true;
+        }
+        std::this_thread::sleep_for(200us);
+    }
+    return false;
+}
+
+// The signals the process has a handler for or ignores, from its status record.
+std::uint64_t taken_signals(int pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::uint64_t taken = 0;
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("SigCgt:") || line.starts_with("SigIgn:"))
+            taken |= std::stoull(line.substr(7), nullptr, 16);
+    }
+    return taken;
+}
+
+bool takes(std::uint64_t mask, int signal) {
+    return (mask >> (signal - 1)) & 1;
+}
+
+// Sends `signal` and waits for the end; the time it took goes to the test's record.
+ProcessResult stop_by(ChildProcess& child, int signal, const std::string& phase) {
+    EXPECT_FALSE(takes(taken_signals(child.pid()), SIGINT)) << phase;
+    EXPECT_FALSE(takes(taken_signals(child.pid()), SIGTERM)) << phase;
+    const auto sent = Clock::now();
+    ::kill(child.pid(), signal);
+    ProcessResult result = child.wait(30s);
+    ::testing::Test::RecordProperty(phase + "_exit_ms", std::to_string(elapsed_ms(sent)));
+    std::printf("%s: ended %ld ms after the signal\n", phase.c_str(), elapsed_ms(sent));
+    return result;
+}
+
+class Signals : public ::testing::Test {
+  protected:
+    // The program keeps the dispositions it inherits (a shell's background job ignores
+    // SIGINT on purpose); these tests start it with the defaults.
+    void SetUp() override {
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGTERM, SIG_DFL);
+    }
+};
+
+TEST_F(Signals, EndTheProgramAtOnceWhileListing) {
+    TempDir dir;
+    // Enough entries that listing them takes a moment to catch.
+    for (int d = 0; d < 100; ++d) {
+        const fs::path folder = dir.path() / ("d" + std::to_string(d));
+        fs::create_directory(folder);
+        for (int f = 0; f < 100; ++f)
+            ::close(::open((folder / std::to_string(f)).c_str(), O_CREAT | O_WRONLY, 0644));
+    }
+    make_song(dir.path() / "zz" / "song.ogg", 2.0);
+    auto show = start_morvelta({.working_dir = dir.path()});
+    const std::string root = dir.path().string() + "/";
+    ASSERT_TRUE(wait_for_open_file(
+        *show, [&](const fs::path& p) { return p.string().starts_with(root + "d"); }, 20s))
+        << "the listing was not seen";
+    ProcessResult run = stop_by(*show, SIGINT, "listing");
+    EXPECT_EQ(run.signal, SIGINT);
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(Signals, EndTheProgramAtOnceWhileLoadingPicturesAndDuringTheShow) {
+    XvfbServer x(screen_w, screen_h);
+    TempDir dir;
+    make_song(dir.path() / "song.ogg", 20.0);
+    make_picture(dir.path() / "pics" / "00.png", {"-size", "2000x2000", "gradient:red-blue"});
+    for (int i = 1; i < 40; ++i) {
+        fs::copy_file(dir.path() / "pics" / "00.png",
+                      dir.path() / "pics" / (std::to_string(10 + i) + ".png"));
+    }
+    {
+        auto show = start_morvelta(on_display(x, dir.path()));
+        ASSERT_TRUE(wait_for_open_file(
+            *show, [](const fs::path& p) { return p.extension() == ".png"; }, 20s))
+            << "no picture was seen loading";
+        ProcessResult run = stop_by(*show, SIGTERM, "picture_loading");
+        EXPECT_EQ(run.signal, SIGTERM);
+        EXPECT_EQ(run.err, "");
+    }
+
+    fs::remove_all(dir.path() / "pics");
+    make_picture(dir.path() / "a.png", {"-size", "64x48", "xc:red"});
+    auto show = start_morvelta(on_display(x, dir.path()));
+    ASSERT_NE(wait_for_morvelta_window(x.display(), *show), "");
+    std::this_thread::sleep_for(500ms);
+    ProcessResult run = stop_by(*show, SIGINT, "show");
+    EXPECT_EQ(run.signal, SIGINT);
+    EXPECT_EQ(run.err, "");
+}
+
+// Runs the program in `dir` with its standard error on a pipe nobody reads.
+int status_with_closed_stderr(const fs::path& dir) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        ::dup2(fds[1], STDERR_FILENO);
+        ::signal(SIGPIPE, SIG_DFL);
+        if (::chdir(dir.c_str()) != 0)
+            ::_exit(126);
+        ::execl(MORVELTA_BINARY, MORVELTA_BINARY, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[0]);
+    ::close(fds[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+}
+
+TEST(ClosedPipe, AReportThatCannotBeWrittenStillEndsWith101) {
+    TempDir dir;
+    const int status = status_with_closed_stderr(dir.path());
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 101);
+}
+
+// Each program the traced process started or tried to start, and each copy of itself
+// it made, from an strace log.
+std::vector<std::string> children_in_trace(const fs::path& log) {
+    std::ifstream in(log);
+    std::vector<std::string> children;
+    bool first_exec = true;
+    for (std::string line; std::getline(in, line);) {
+        const bool exec = line.find("execve(") != std::string::npos;
+        const bool copy = (line.find("clone(") != std::string::npos ||
+                           line.find("clone3(") != std::string::npos ||
+                           line.find("fork(") != std::string::npos) &&
+                          line.find("CLONE_THREAD") == std::string::npos;
+        if (exec && first_exec) {
+            first_exec = false;  // strace starting the program itself
+            continue;
+        }
+        if (exec || copy)
+            children.push_back(line);
+    }
+    return children;
+}
+
+TEST(ChildProcesses, NoneInAnyPhaseWithoutSessionBusSoundServerOrRuntimeFolder) {
+    if (!have_program("strace"))
+        GTEST_SKIP() << "strace is not installed";
+    XvfbServer x(screen_w, screen_h);
+    TempDir dir;
+    make_song(dir.path() / "show" / "song.ogg", 1.0);
+    make_picture(dir.path() / "show" / "a.png", {"-size", "64x48", "xc:blue"});
+    // Helpers a library might start leave a mark here if they ever run.
+    const fs::path mark = dir.path() / "mark";
+    for (const char* helper : {"dbus-launch", "pulseaudio", "pipewire", "jackd"}) {
+        const fs::path fake =
+            dir.write(fs::path("bin") / helper, "#!/bin/sh\ntouch '" + mark.string() + "'\n");
+        fs::permissions(fake, fs::perms::owner_all);
+    }
+    // Without a runtime folder, the sound server's client makes one under the home
+    // folder to lock its spawning; nothing may appear there.
+    const fs::path home = dir.path() / "home";
+    fs::create_directory(home);
+    const std::string path = (dir.path() / "bin").string() + ":" + std::getenv("PATH");
+    const std::map<std::string, std::optional<std::string>> bare = {
+        {"DISPLAY", x.display()},
+        {"PATH", path},
+        {"HOME", home.string()},
+        {"DBUS_SESSION_BUS_ADDRESS", std::nullopt},
+        {"XDG_RUNTIME_DIR", std::nullopt},
+        {"PULSE_SERVER", std::nullopt},
+        {"MORVELTA_BACKTRACE", std::nullopt}};
+    struct Case {
+        std::string name;
+        std::optional<std::string> audio_driver;
+        int status;
+    };
+    // The system's own sound outputs (none here: the audio start fails), then a whole
+    // show on the silent driver.
+    for (const Case& c : {Case{"own_output", std::nullopt, 101}, Case{"whole_show", "dummy", 0}}) {
+        const fs::path log = dir.path() / (c.name + ".trace");
+        RunOptions options{.working_dir = dir.path() / "show", .env = bare};
+        options.env["SDL_AUDIODRIVER"] = c.audio_driver;
+        ProcessResult run =
+            run_process({"strace", "-f", "-qq", "-o", log.string(), "-e",
+                         "trace=execve,execveat,fork,vfork,clone,clone3", MORVELTA_BINARY},
+                        options);
+        EXPECT_EQ(run.exit_status, c.status) << c.name << "\n" << run.err;
+        EXPECT_EQ(children_in_trace(log), std::vector<std::string>{}) << c.name;
+    }
+    EXPECT_FALSE(fs::exists(mark));
+    EXPECT_TRUE(fs::is_empty(home));
+}
+
+// A valid PNG of `side` x `side` one-bit grey pixels: small on disk, four bytes a
+// pixel once decoded.
+void write_huge_png(const fs::path& path, std::uint32_t side) {
+    std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)> ctx(spng_ctx_new(SPNG_CTX_ENCODER),
+                                                            &spng_ctx_free);
+    spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr header{};
+    header.width = side;
+    header.height = side;
+    header.bit_depth = 1;
+    header.color_type = SPNG_COLOR_TYPE_GRAYSCALE;
+    spng_set_ihdr(ctx.get(), &header);
+    std::vector<unsigned char> rows(std::size_t{side} / 8 * side, 0xAA);
+    ASSERT_EQ(
+        spng_encode_image(ctx.get(), rows.data(), rows.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE),
+        0);
+    std::size_t size = 0;
+    int error = 0;
+    std::unique_ptr<void, decltype(&std::free)> png(spng_get_png_buffer(ctx.get(), &size, &error),
+                                                    &std::free);
+    ASSERT_NE(png, nullptr);
+    std::ofstream(path, std::ios::binary).write(static_cast<const char*>(png.get()), size);
+}
+
+TEST(MemoryExhaustion, APictureTooLargeForTheMemoryLeftIsAFailedLoad) {
+#ifdef MORVELTA_SANITIZE_BUILD
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+    XvfbServer x(screen_w, screen_h);
+    TempDir dir;
+    make_song(dir.path() / "song.ogg", 5.0);
+    write_huge_png(dir.path() / "huge.png", 16384);
+    RunOptions options = on_display(x, dir.path());
+    options.env["SDL_AUDIODRIVER"] = "dummy";
+    ProcessResult run =
+        run_process({"sh", "-c", "ulimit -v 1200000 && exec \"$0\"", MORVELTA_BINARY}, options);
+    EXPECT_EQ(run.exit_status, 101) << run.err;
+    // Out of memory while decoding, or while the device takes its copy.
+    auto report = [](const std::string& error) {
+        return "thread 'main' panicked at 'called `Result::unwrap()` on an `Err` value: \"" +
+               error + "\"', src\\failure:41:5\n" + hint + "\n";
+    };
+    EXPECT_TRUE(run.err == report("Cannot allocate memory (os error 12)") ||
+                run.err == report("Texture(GL_OUT_OF_MEMORY)"))
+        << run.err;
+}
+
+TEST(LostDisplay, TheServerGoingAwayMidShowIsOneReportAndStatus101) {
+    auto x = std::make_unique<XvfbServer>(screen_w, screen_h);
+    const std::string display = x->display();
+    TempDir dir;
+    make_song(dir.path() / "song.ogg", 20.0);
+    make_picture(dir.path() / "a.png", {"-size", "64x48", "xc:green"});
+    auto show = start_morvelta(on_display(*x, dir.path()));
+    ASSERT_NE(wait_for_morvelta_window(display, *show), "");
+    std::this_thread::sleep_for(500ms);
+    const auto killed = Clock::now();
+    x->stop();
+    ProcessResult run = show->wait(30s);
+    RecordProperty("lost_display_exit_ms", std::to_string(elapsed_ms(killed)));
+    std::printf("lost display: ended %ld ms after the server\n", elapsed_ms(killed));
+    EXPECT_EQ(run.exit_status, 101);
+    EXPECT_EQ(run.err, "thread 'main' panicked at 'X connection to " + display +
+                           " broken (explicit kill or server shutdown).', src\\window:172:13\n" +
+                           hint + "\n");
+}
+
+}  // namespace
+}  // namespace morvelta::testing

@@ -67,7 +67,7 @@ std::string demangled(const char* name) {
     return status == 0 && plain ? std::string(plain.get()) : std::string(name);
 }
 
-// The exported symbol around `pc`, for frames the symbol reader cannot place.
+// The exported symbol around `pc`, for frames the symbol reader cannot name.
 std::string exported_name(std::uintptr_t pc) {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(pc), &info) == 0 || info.dli_sname == nullptr)
@@ -116,6 +116,20 @@ int collect_frame(void* data, std::uintptr_t pc, const char* file, int line, con
     return 0;
 }
 
+void collect_symbol(void* data, std::uintptr_t, const char* symbol, std::uintptr_t,
+                    std::uintptr_t) {
+    if (symbol != nullptr)
+        *static_cast<std::string*>(data) = demangled(symbol);
+}
+
+// Without debug information the symbol table still names the program's own
+// functions, internal ones included, which the dynamic symbols alone do not.
+std::string symbol_name(backtrace_state* reader, std::uintptr_t pc) {
+    std::string name;
+    backtrace_syminfo(reader, pc, collect_symbol, ignore_symbol_error, &name);
+    return name.empty() ? exported_name(pc) : name;
+}
+
 std::vector<Frame> current_frames() {
     std::vector<Frame> frames;
     backtrace_state* reader = symbol_reader();
@@ -127,7 +141,7 @@ std::vector<Frame> current_frames() {
         const std::size_t before = frames.size();
         backtrace_pcinfo(reader, pc, collect_frame, ignore_symbol_error, &frames);
         if (frames.size() == before)
-            frames.push_back(Frame{pc, exported_name(pc), "", 0});
+            frames.push_back(Frame{pc, symbol_name(reader, pc), "", 0});
     }
     return frames;
 }

@@ -7,9 +7,7 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_mixer.h>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <mpg123.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vorbis/vorbisfile.h>
 
@@ -25,7 +23,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "regular_file.hpp"
+
 namespace {
+
+using morvelta::FileDescriptor;
 
 using Clock = std::chrono::steady_clock;
 
@@ -89,22 +91,6 @@ Handle* handle_of(std::uintptr_t number) {
 }
 
 // ---- Decoders --------------------------------------------------------------------------
-
-// An open file descriptor, closed when dropped.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // A song decoded step by step into signed 16-bit frames in native byte order.
 class Decoder {
@@ -305,21 +291,16 @@ class OggDecoder final : public Decoder {
 
 // Opens the file and picks the decoder by its contents, not by its name.
 std::unique_ptr<Decoder> open_decoder(const char* name, FMOD_RESULT& result) {
-    // Without O_NONBLOCK a named pipe would hold the program until someone writes to it.
-    const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        result =
-            (errno == ENOENT || errno == ENOTDIR) ? FMOD_ERR_FILE_NOT_FOUND : FMOD_ERR_FILE_BAD;
-        return nullptr;
-    }
-    auto file = std::make_unique<FileDescriptor>(fd);
     // Only a regular file is a song: pipes, devices and folders are not read.
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        result = FMOD_ERR_FILE_BAD;
+    auto opened = morvelta::open_regular_file(name);
+    if (!opened.is_ok()) {
+        const int error = opened.error();
+        result =
+            (error == ENOENT || error == ENOTDIR) ? FMOD_ERR_FILE_NOT_FOUND : FMOD_ERR_FILE_BAD;
         return nullptr;
     }
+    auto file = std::make_unique<FileDescriptor>(std::move(opened.value()));
+    const int fd = file->get();
     char magic[4] = {};
     ssize_t got;
     do {

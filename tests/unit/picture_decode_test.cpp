@@ -11,12 +11,22 @@
 #include <string>
 #include <vector>
 
+#include "jpeg_scripts.hpp"
 #include "test_support.hpp"
 
 namespace morvelta::testing {
 namespace {
 
 constexpr std::uint32_t no_limit = 16384;
+
+// A device that holds textures up to `largest` on a side.
+SizeCheck device_limit(std::uint32_t largest) {
+    return [largest](std::uint32_t width, std::uint32_t height) -> std::optional<std::string> {
+        if (width <= largest && height <= largest)
+            return std::nullopt;
+        return "Texture(too large)";
+    };
+}
 
 std::string read_bytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -48,7 +58,7 @@ std::string decoded_bytes(const DecodedPicture& picture) {
 }
 
 DecodedPicture decode_ok(const fs::path& path, std::uint32_t max_dimension = no_limit) {
-    auto result = open_picture(path.string(), max_dimension);
+    auto result = open_picture(path.string(), device_limit(max_dimension));
     EXPECT_TRUE(result.is_ok()) << path << ": " << (result.is_ok() ? "" : result.error());
     if (!result.is_ok())
         return {};
@@ -56,7 +66,7 @@ DecodedPicture decode_ok(const fs::path& path, std::uint32_t max_dimension = no_
 }
 
 std::string decode_error(const fs::path& path, std::uint32_t max_dimension = no_limit) {
-    auto result = open_picture(path.string(), max_dimension);
+    auto result = open_picture(path.string(), device_limit(max_dimension));
     EXPECT_FALSE(result.is_ok()) << path;
     return result.is_ok() ? std::string() : result.error();
 }
@@ -310,6 +320,56 @@ TEST(PictureDecode, EndlessProgressiveScansAreRefused) {
               "Format error: too many scans in a progressive picture");
 }
 
+// Flat pictures are the hard case for the work bound: their scans carry almost no
+// bytes, so the scripts must fit in what the frame's size alone allows.
+TEST(PictureDecode, EveryEncodersScriptDecodesAndScanStormsAreRefused) {
+    TempDir dir;
+    auto decode = [&dir](const std::string& bytes) {
+        write_bytes(dir.path() / "script.jpg", bytes);
+        return open_picture((dir.path() / "script.jpg").string());
+    };
+    struct Script {
+        std::string name;
+        int components;
+        bool full_chroma;
+        JpegScript script;
+    };
+    const std::vector<Script> real = {
+        {"libjpeg grey", 1, false, {}},
+        {"libjpeg 4:2:0", 3, false, {}},
+        {"libjpeg 4:4:4", 3, true, {}},
+        {"successive approximation grey", 1, false, successive_approximation_script(1)},
+        {"successive approximation 4:2:0", 3, false, successive_approximation_script(3)},
+        {"successive approximation 4:4:4", 3, true, successive_approximation_script(3)},
+        {"bands grey", 1, false, banded_script(1)},
+        {"bands 4:4:4", 3, true, banded_script(3)},
+    };
+    for (const Script& script : real) {
+        SCOPED_TRACE(script.name);
+        auto result = decode(encode_jpeg({.width = 640,
+                                          .height = 512,
+                                          .components = script.components,
+                                          .full_chroma = script.full_chroma,
+                                          .script = script.script}));
+        ASSERT_TRUE(result.is_ok()) << result.error();
+        EXPECT_EQ(result.value().width, 640u);
+        EXPECT_NEAR(result.value().rgba[4 * 1000], 128, 2);
+    }
+
+    const std::string grey = encode_jpeg({.width = 640, .height = 512, .components = 1});
+    // One refinement more than the file needs still decodes; a storm of them does not,
+    // long before the count of scans alone would stop it.
+    EXPECT_TRUE(decode(repeat_last_scan(grey, 1)).is_ok());
+    const std::string refused = "Format error: too many scans in a progressive picture";
+    auto storm = decode(repeat_last_scan(grey, 12));
+    ASSERT_FALSE(storm.is_ok());
+    EXPECT_EQ(storm.error(), refused);
+    auto valid_storm = decode(encode_jpeg(
+        {.width = 640, .height = 512, .components = 1, .script = coefficient_storm_script()}));
+    ASSERT_FALSE(valid_storm.is_ok());
+    EXPECT_EQ(valid_storm.error(), refused);
+}
+
 // The PNG chunk checksum over type and data.
 std::uint32_t crc32(const std::string& bytes) {
     std::uint32_t crc = 0xFFFFFFFFu;
@@ -351,9 +411,10 @@ TEST(PictureDecode, DimensionsAreCheckedFromTheHeader) {
     const std::string png = read_bytes(dir.path() / "real.png");
     const std::string jpg = read_bytes(dir.path() / "real.jpg");
 
-    // Larger than the device allows.
-    EXPECT_EQ(decode_error(dir.path() / "real.png", 332), bad_size);
-    EXPECT_EQ(decode_error(dir.path() / "real.jpg", 16), bad_size);
+    // Larger than the device allows, within 16 bits: the device's own refusal.
+    const std::string too_large = "Texture(too large)";
+    EXPECT_EQ(decode_error(dir.path() / "real.png", 332), too_large);
+    EXPECT_EQ(decode_error(dir.path() / "real.jpg", 16), too_large);
     EXPECT_EQ(decode_ok(dir.path() / "real.png", 333).width, 333u);
 
     const std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes = {
@@ -363,11 +424,19 @@ TEST(PictureDecode, DimensionsAreCheckedFromTheHeader) {
         write_bytes(path, png_with_size(png, w, h));
         EXPECT_EQ(decode_error(path, 1u << 20), bad_size) << w << "x" << h;
     }
-    for (const auto& [w, h] : std::vector<std::pair<std::uint16_t, std::uint16_t>>{
-             {0, 17}, {333, 0}, {65500, 65500}, {20000, 17}}) {
+    struct JpegSize {
+        std::uint16_t width, height;
+        std::string error;
+    };
+    for (const auto& [w, h, error] :
+         std::vector<JpegSize>{{0, 17, "Format error: zero width in frame header"},
+                               {333, 0, bad_size},
+                               {0, 0, bad_size},
+                               {65500, 65500, too_large},
+                               {20000, 17, too_large}}) {
         const fs::path path = dir.path() / "sized.jpg";
         write_bytes(path, jpeg_with_size(jpg, w, h));
-        EXPECT_EQ(decode_error(path), bad_size) << w << "x" << h;
+        EXPECT_EQ(decode_error(path), error) << w << "x" << h;
     }
 }
 
@@ -410,7 +479,7 @@ TEST(PictureDecode, DamagedFilesNeverCrash) {
         for (std::size_t i = 0; i < damaged.size(); ++i) {
             const fs::path path = dir.path() / ("damaged" + original.extension().string());
             write_bytes(path, damaged[i]);
-            auto result = open_picture(path.string(), 4096);
+            auto result = open_picture(path.string(), device_limit(4096));
             if (result.is_ok()) {
                 ++decoded;
                 EXPECT_EQ(result.value().byte_size() % 4, 0u);
@@ -419,7 +488,7 @@ TEST(PictureDecode, DamagedFilesNeverCrash) {
             ++refused;
             const std::string& error = result.error();
             EXPECT_TRUE(error.rfind("Format error: ", 0) == 0 || error == not_enough ||
-                        error == bad_size)
+                        error == bad_size || error == "Texture(too large)")
                 << name << " variant " << i << ": " << error;
         }
     }

@@ -4,6 +4,7 @@
 // bytes never sit in memory beside the decoded pixels.
 #include "picture_decode.hpp"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -52,6 +53,24 @@ constexpr std::size_t png_chunk_cache_limit = std::size_t{16} << 20;
 
 std::string format_error(std::string_view detail) {
     return "Format error: " + std::string(detail);
+}
+
+// Memory for a whole decoded picture. The decoder writes each byte once, straight
+// after the allocation, and the page faults of a fresh block cost a large JPEG a
+// quarter of its decoding time when the system hands the memory out 4 KiB at a time;
+// huge pages over the block's aligned middle make them 512 times fewer. Only advice:
+// a system without huge pages ignores it.
+std::unique_ptr<std::uint8_t[]> allocate_pixels(std::size_t size) {
+    auto pixels = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t huge_page = std::uintptr_t{2} << 20;
+    const auto start = reinterpret_cast<std::uintptr_t>(pixels.get());
+    const std::uintptr_t first = (start + huge_page - 1) & ~(huge_page - 1);
+    const std::uintptr_t last = (start + size) & ~(huge_page - 1);
+    if (last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+    return pixels;
 }
 
 // Why a picture of this size is refused, or nothing: first the 16-bit texture size,
@@ -207,7 +226,7 @@ bool decode_jpeg_pixels(JpegSession& s, DecodedPicture& out) {
         return false;
     }
     // Only now: a picture refused while its scans are read never gets pixel memory.
-    out.rgba = std::make_unique_for_overwrite<std::uint8_t[]>(out.byte_size());
+    out.rgba = allocate_pixels(out.byte_size());
     const std::size_t stride = std::size_t{out.width} * 4;
     s.rows.resize(out.height);
     for (std::uint32_t y = 0; y < out.height; ++y)
@@ -367,7 +386,7 @@ Decoded decode_png(std::FILE* file, const SizeCheck& check_size) {
         return png_error(code);
     if (size != picture.byte_size())
         return Decoded::err(std::string(bad_dimensions_text));
-    picture.rgba = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    picture.rgba = allocate_pixels(size);
     // Sixteen-bit samples keep their high byte; no gamma is applied.
     code = spng_decode_image(ctx.get(), picture.rgba.get(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
     // A file that stops after its pixel data but before its end chunk is cut short too.

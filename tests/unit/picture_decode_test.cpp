@@ -3,6 +3,7 @@
 #include "picture_decode.hpp"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <array>
 #include <cstdint>
@@ -402,6 +403,50 @@ std::string jpeg_with_size(std::string jpg, std::uint16_t width, std::uint16_t h
     jpg[sof + 7] = static_cast<char>(width >> 8);
     jpg[sof + 8] = static_cast<char>(width);
     return jpg;
+}
+
+// `png` with a chunk of `type` holding `data` put right after its header chunk.
+std::string with_chunk(const std::string& png, const std::string& type, const std::string& data) {
+    std::string chunk(4, '\0');
+    put_be32(chunk, 0, static_cast<std::uint32_t>(data.size()));
+    chunk += type + data + std::string(4, '\0');
+    put_be32(chunk, chunk.size() - 4, crc32(type + data));
+    return png.substr(0, 33) + chunk + png.substr(33);
+}
+
+std::string deflated(const std::string& text) {
+    uLongf size = compressBound(static_cast<uLong>(text.size()));
+    std::string out(size, '\0');
+    EXPECT_EQ(
+        compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                  reinterpret_cast<const Bytef*>(text.data()), static_cast<uLong>(text.size()), 9),
+        Z_OK);
+    out.resize(size);
+    return out;
+}
+
+// Text and profiles are never shown; a small file must not make the decoder inflate
+// or keep them without bound, while ordinary metadata stays harmless.
+TEST(PictureDecode, PngMetadataIsBounded) {
+    TempDir dir;
+    make_picture(dir.path() / "real.png", colourful);
+    const std::string png = read_bytes(dir.path() / "real.png");
+    const std::string note = deflated(std::string(4000, 'a'));
+    const std::string bomb = deflated(std::string(std::size_t{64} << 20, 'a'));
+    ASSERT_LT(bomb.size(), std::size_t{100} << 10);
+
+    write_bytes(dir.path() / "note.png",
+                with_chunk(png, "zTXt", std::string("Comment\0\0", 9) + note));
+    EXPECT_EQ(decode_ok(dir.path() / "note.png").width, 333u);
+    for (const auto& [name, type, data] : std::vector<std::array<std::string, 3>>{
+             {"text_bomb.png", "zTXt", std::string("Comment\0\0", 9) + bomb},
+             {"profile_bomb.png", "iCCP", std::string("icc\0\0", 5) + bomb},
+             {"huge_text.png", "tEXt",
+              "k" + std::string(1, '\0') + std::string(std::size_t{40} << 20, 'v')}}) {
+        write_bytes(dir.path() / name, with_chunk(png, type, data));
+        EXPECT_EQ(decode_error(dir.path() / name), "Format error: reached chunk/cache limits")
+            << name;
+    }
 }
 
 TEST(PictureDecode, DimensionsAreCheckedFromTheHeader) {

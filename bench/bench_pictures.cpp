@@ -494,6 +494,8 @@ int run(bool large) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Each line as it is made: the whole run takes minutes.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     try {
         return run(argc > 1 && std::string(argv[1]) == "--large");
     } catch (const std::exception& error) {

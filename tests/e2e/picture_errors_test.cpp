@@ -81,7 +81,7 @@ TEST(PictureErrors, EachFailureTextEndsTheShowWithOneReport) {
     zero_width[frame + 7] = 0;
     zero_width[frame + 8] = 0;
     // A DC scan and hundreds of refinement scans that add nothing over a 4096 x 4096
-    // frame: seconds of decoding from a file of some 30 KB, unless the work is bounded.
+    // frame: many seconds of decoding from a file under 100 KB, unless the work is bounded.
     const std::string storm =
         repeat_last_scan(encode_jpeg({.width = 4096, .height = 4096, .components = 1}), 600);
 

@@ -1,56 +1,40 @@
 #include "debug_form.hpp"
 
-#include <array>
+#include <utf8proc.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 namespace morvelta {
 namespace {
 
-using Range = std::pair<char32_t, char32_t>;
-
-// Characters shown as \u{..}: controls, format characters, separators other than
-// the plain space, private use and non-characters.
-constexpr std::array<Range, 25> unprintable{{
-    {0x0000, 0x001F},   {0x007F, 0x009F},   {0x00A0, 0x00A0},    {0x00AD, 0x00AD},
-    {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},    {0x070F, 0x070F},
-    {0x1680, 0x1680},   {0x180E, 0x180E},   {0x2000, 0x200F},    {0x2028, 0x202F},
-    {0x205F, 0x2064},   {0x2066, 0x206F},   {0x3000, 0x3000},    {0xD800, 0xDFFF},
-    {0xE000, 0xF8FF},   {0xFDD0, 0xFDEF},   {0xFEFF, 0xFEFF},    {0xFFF0, 0xFFFB},
-    {0xFFFE, 0xFFFF},   {0xE0000, 0xE0FFF}, {0xF0000, 0x10FFFF}, {0x110BD, 0x110BD},
-    {0x1BCA0, 0x1BCA3},
-}};
-
-// Combining marks, which would otherwise attach to the character before them.
-constexpr std::array<Range, 16> combining{{
-    {0x0300, 0x036F},
-    {0x0483, 0x0489},
-    {0x0591, 0x05BD},
-    {0x0610, 0x061A},
-    {0x064B, 0x065F},
-    {0x0E31, 0x0E31},
-    {0x0E34, 0x0E3A},
-    {0x1AB0, 0x1AFF},
-    {0x1DC0, 0x1DFF},
-    {0x20D0, 0x20FF},
-    {0x302A, 0x302F},
-    {0x3099, 0x309A},
-    {0xFE00, 0xFE0F},
-    {0xFE20, 0xFE2F},
-    {0x1D165, 0x1D169},
-    {0xE0100, 0xE01EF},
-}};
-
-template <size_t N>
-bool in_ranges(const std::array<Range, N>& ranges, char32_t c) {
-    for (const auto& [low, high] : ranges) {
-        if (c >= low && c <= high)
+// Whether a character is written as \u{..}: one that does not print (controls,
+// format characters, separators other than the plain space, surrogates, private use,
+// unassigned code points and non-characters) or a combining mark, which would
+// otherwise attach to the character before it. The marks are those that extend a
+// grapheme; the emoji skin-tone modifiers, which Unicode also lets extend one, are
+// symbols of their own and print.
+bool needs_escape(char32_t c) {
+    const auto code = static_cast<utf8proc_int32_t>(c);
+    const utf8proc_category_t category = utf8proc_category(code);
+    switch (category) {
+        case UTF8PROC_CATEGORY_CC:
+        case UTF8PROC_CATEGORY_CF:
+        case UTF8PROC_CATEGORY_CS:
+        case UTF8PROC_CATEGORY_CO:
+        case UTF8PROC_CATEGORY_CN:
+        case UTF8PROC_CATEGORY_ZL:
+        case UTF8PROC_CATEGORY_ZP:
             return true;
+        case UTF8PROC_CATEGORY_ZS:
+            return c != U' ';
+        case UTF8PROC_CATEGORY_SK:
+            return false;
+        default:
+            return utf8proc_get_property(code)->boundclass == UTF8PROC_BOUNDCLASS_EXTEND;
     }
-    return false;
 }
 
 // Decodes one UTF-8 sequence at the start of `text`. Returns its length, or 0 when
@@ -137,7 +121,7 @@ std::string debug_quoted(std::string_view text) {
                 out += "\\n";
                 break;
             default:
-                if (in_ranges(unprintable, c) || in_ranges(combining, c)) {
+                if (needs_escape(c)) {
                     append_hex_escape(out, c);
                 } else {
                     out.append(text.substr(0, length));

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,7 +25,7 @@ struct DecodedPicture {
     std::size_t byte_size() const { return std::size_t{width} * height * 4; }
 };
 
-// Refused sizes: zero, over 65535, or over `max_dimension` on either side.
+// Refused sizes: zero or over 65535 on either side.
 inline constexpr std::string_view bad_dimensions_text =
     "The Image's dimensions are either too small or too large";
 inline constexpr std::string_view not_enough_data_text =
@@ -33,12 +35,17 @@ inline constexpr std::string_view not_enough_data_text =
 // "" when the name has no dot, or its only dot is its first character.
 std::string picture_extension(std::string_view path);
 
+// Asked with a picture's width and height as soon as its header has been read, before
+// any pixel memory is allocated: a text refuses the picture with that text.
+using SizeCheck =
+    std::function<std::optional<std::string>(std::uint32_t width, std::uint32_t height)>;
+
 // Opens and decodes the picture at `path`. The error is the text a failed load
-// reports: the system's error for a file that cannot be opened, the unsupported
-// format text for an extension other than jpg/jpeg/png, or the decoder's failure.
-// Sizes are checked against `max_dimension` from the header, before the pixels are
-// allocated.
+// reports: the system's error for a file that cannot be opened or is not a regular
+// file, the unsupported format text for an extension other than jpg/jpeg/png, the
+// text of `check_size`, or the decoder's failure. A JPEG whose progressive scans
+// would cost far more work than any encoder's scans for its size is refused.
 Result<DecodedPicture, std::string> open_picture(std::string_view path,
-                                                 std::uint32_t max_dimension);
+                                                 const SizeCheck& check_size = {});
 
 }  // namespace morvelta

@@ -1,10 +1,6 @@
 // Opening a song: the file is checked and its decoder chosen by what the file holds.
 #include "song_decoder.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <optional>
 #include <span>
@@ -12,28 +8,6 @@
 #include "song_probe.hpp"
 
 namespace morvelta {
-
-FileDescriptor::~FileDescriptor() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-std::optional<std::size_t> FileDescriptor::read_at(std::uint64_t offset,
-                                                   std::span<std::uint8_t> out) const {
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t got =
-            ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return std::nullopt;
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
-}
 
 bool playable(SongFormat format) {
     return format.rate >= min_song_rate && format.rate <= max_song_rate && format.channels >= 1 &&
@@ -47,21 +21,15 @@ std::uint64_t duration_ns(std::uint64_t frames, int rate) {
 }
 
 std::unique_ptr<SongDecoder> open_song_decoder(const char* name, FMOD_RESULT& result) {
-    // Without O_NONBLOCK a named pipe would hold the program until someone writes to it.
-    const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        result =
-            (errno == ENOENT || errno == ENOTDIR) ? FMOD_ERR_FILE_NOT_FOUND : FMOD_ERR_FILE_BAD;
-        return nullptr;
-    }
-    auto file = std::make_unique<FileDescriptor>(fd);
     // Only a regular file is a song: pipes, devices and folders are not read.
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        result = FMOD_ERR_FILE_BAD;
+    auto opened = open_regular_file(name);
+    if (!opened.is_ok()) {
+        const int error = opened.error();
+        result =
+            (error == ENOENT || error == ENOTDIR) ? FMOD_ERR_FILE_NOT_FOUND : FMOD_ERR_FILE_BAD;
         return nullptr;
     }
+    auto file = std::make_unique<FileDescriptor>(std::move(opened.value()));
     const auto start = probe_song([&file](std::uint64_t offset, std::span<std::uint8_t> out) {
         return file->read_at(offset, out);
     });

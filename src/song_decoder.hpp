@@ -10,24 +10,9 @@
 #include <span>
 
 #include "fmod_layer.hpp"
+#include "regular_file.hpp"
 
 namespace morvelta {
-
-// An open file descriptor, closed when dropped.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor();
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Reads until `out` is full or the file ends, at `offset` without moving the file's
-    // position; the count read, or none on a read error.
-    std::optional<std::size_t> read_at(std::uint64_t offset, std::span<std::uint8_t> out) const;
-
-  private:
-    int fd_;
-};
 
 // The rate and channel count of a stretch of song. A chained Ogg stream or an MP3 may change
 // format from one part to the next.

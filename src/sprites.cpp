@@ -50,6 +50,13 @@ TextureFactory::TextureFactory() {
     max_texture_size_ = size > 0 ? static_cast<std::uint32_t>(size) : 0;
 }
 
+std::optional<std::string> TextureFactory::size_refusal(std::uint32_t width,
+                                                        std::uint32_t height) const {
+    if (width <= max_texture_size_ && height <= max_texture_size_)
+        return std::nullopt;
+    return "Texture(Size(" + std::to_string(width > max_texture_size_ ? width : height) + "))";
+}
+
 TextureResult TextureFactory::create_texture(DecodedPicture picture) {
     drain_gl_errors();
     GLuint name = 0;
@@ -107,7 +114,9 @@ TextureResult texture_from_path(TextureFactory& factory, std::string_view path) 
     // A picture too large for the memory left is a picture that cannot be loaded, like
     // any other: the decoder's or the upload's allocation failing must not abort.
     try {
-        auto decoded = open_picture(path, factory.max_texture_size());
+        auto decoded = open_picture(path, [&factory](std::uint32_t width, std::uint32_t height) {
+            return factory.size_refusal(width, height);
+        });
         if (!decoded.is_ok())
             return TextureResult::err(decoded.error());
         return factory.create_texture(std::move(decoded.value()));

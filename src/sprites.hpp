@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,10 @@ class TextureFactory {
     TextureFactory();
 
     std::uint32_t max_texture_size() const { return max_texture_size_; }
+
+    // The device's refusal of a texture this large, as "Texture(Size(20000))" with the
+    // side it cannot hold, or nothing; asked before any pixel memory is allocated.
+    std::optional<std::string> size_refusal(std::uint32_t width, std::uint32_t height) const;
 
     // One sRGB RGBA texture holding `picture`, uploaded in one piece; the pixels are
     // freed once the device holds them. A device failure gives its kind and detail,

@@ -48,6 +48,16 @@ TEST(DiscoveryStop, NamesThatAreNotUtf8) {
               "thread 'main' panicked at 'called `Result::unwrap()` on an `Err` value: "
               "\"./kuva\\xE4.jpg\"', src\\failure:41:5");
 
+    // Combining marks and unassigned code points are escaped wherever they are in Unicode.
+    TempDir marks_case;
+    marks_case.write("song.ogg", "x");
+    marks_case.write("a\u0902\u0670\u0378\xff.jpg", "x");
+    ProcessResult marks_run = run_morvelta({.working_dir = marks_case.path()});
+    EXPECT_EQ(marks_run.exit_status, 101);
+    EXPECT_EQ(lines_of(marks_run.err).at(0),
+              "thread 'main' panicked at 'called `Result::unwrap()` on an `Err` value: "
+              "\"./a\\u{902}\\u{670}\\u{378}\\xFF.jpg\"', src\\failure:41:5");
+
     TempDir dir_case;
     dir_case.write("kansio\xe4/song.ogg", "x");
     ProcessResult dir_run = run_morvelta({.working_dir = dir_case.path()});

@@ -2,16 +2,21 @@
 // line, status 101, and no file after the failing one is opened.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "jpeg_scripts.hpp"
 #include "test_support.hpp"
 
 namespace morvelta::testing {
@@ -50,11 +55,24 @@ ProcessResult run_show(const ShowFolder& folder, const XvfbServer& xvfb) {
                          .timeout = std::chrono::milliseconds(30000)});
 }
 
+// A socket file at `path`; the socket itself is closed, the file stays.
+void make_socket_file(const fs::path& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.string().size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, path.c_str());
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+}
+
 TEST(PictureErrors, EachFailureTextEndsTheShowWithOneReport) {
     XvfbServer xvfb(640, 480);
     TempDir sources;
     make_picture(sources.path() / "real.png", {"-size", "40x30", "gradient:red-blue"});
     make_picture(sources.path() / "real.jpg", {"-size", "40x30", "gradient:red-blue"});
+    make_red_png(sources.path() / "wide.png", 16385, 1);
     const std::string png = read_bytes(sources.path() / "real.png");
     const std::string jpg = read_bytes(sources.path() / "real.jpg");
     std::string zero_width = jpg;
@@ -62,96 +80,105 @@ TEST(PictureErrors, EachFailureTextEndsTheShowWithOneReport) {
     ASSERT_NE(frame, std::string::npos);
     zero_width[frame + 7] = 0;
     zero_width[frame + 8] = 0;
+    // A DC scan and hundreds of refinement scans that add nothing over a 4096 x 4096
+    // frame: many seconds of decoding from a file under 100 KB, unless the work is bounded.
+    const std::string storm =
+        repeat_last_scan(encode_jpeg({.width = 4096, .height = 4096, .components = 1}), 600);
 
+    const std::string not_a_file = "\"No such device or address (os error 6)\"";
+    using Maker = std::function<void(const fs::path&)>;
+    auto bytes = [](std::string contents) -> Maker {
+        return [contents](const fs::path& path) { write_bytes(path, contents); };
+    };
     struct Row {
         std::string name;
-        std::string contents;  // empty: a link to nowhere
+        Maker make;
         std::string quoted_error;
     };
     const std::vector<Row> rows = {
-        {"gone.png", "", "\"No such file or directory (os error 2)\""},
-        {".jpg", jpg,
+        {"gone.png", [](const fs::path& path) { fs::create_symlink("nowhere", path); },
+         "\"No such file or directory (os error 2)\""},
+        {".jpg", bytes(jpg),
          "\"The Decoder does not support the image format `Image format image/\\\"\\\" is not "
          "supported.`\""},
-        {".PNG", png,
+        {".PNG", bytes(png),
          "\"The Decoder does not support the image format `Image format image/\\\"\\\" is not "
          "supported.`\""},
-        {"png_inside.jpg", png, "\"Format error: first two bytes is not a SOI marker\""},
-        {"jpeg_inside.png", jpg, "\"Format error: invalid signature\""},
-        {"cut.JPG", jpg.substr(0, jpg.size() / 2),
+        {"png_inside.jpg", bytes(png), "\"Format error: first two bytes is not a SOI marker\""},
+        {"jpeg_inside.png", bytes(jpg), "\"Format error: invalid signature\""},
+        {"cut.JPG", bytes(jpg.substr(0, jpg.size() / 2)),
          "\"Not enough data was provided to the Decoder to decode the image\""},
-        {"cut.png", png.substr(0, png.size() / 2),
+        {"cut.png", bytes(png.substr(0, png.size() / 2)),
          "\"Not enough data was provided to the Decoder to decode the image\""},
-        {"zero.jpg", zero_width, "\"The Image\\'s dimensions are either too small or too large\""},
+        {"zero.jpg", bytes(zero_width), "\"Format error: zero width in frame header\""},
+        // Wider than llvmpipe's largest texture, 16384, yet within 16 bits.
+        {"wide.png", bytes(read_bytes(sources.path() / "wide.png")), "\"Texture(Size(16385))\""},
+        {"storm.jpg", bytes(storm), "\"Format error: too many scans in a progressive picture\""},
+        // Nothing that is not a regular file is read, nor waited on.
+        {"fifo.jpg", [](const fs::path& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); },
+         not_a_file},
+        {"socket.png", make_socket_file, not_a_file},
+        {"device.jpg", [](const fs::path& path) { fs::create_symlink("/dev/zero", path); },
+         not_a_file},
+        // A link is listed as a file wherever it leads.
+        {"folder.png", [](const fs::path& path) { fs::create_directory_symlink("..", path); },
+         "\"Is a directory (os error 21)\""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ShowFolder folder;
         const fs::path picture = folder.path() / "pics" / row.name;
-        if (row.contents.empty()) {
-            fs::create_directories(picture.parent_path());
-            fs::create_symlink("nowhere", picture);
-        } else {
-            write_bytes(picture, row.contents);
-        }
+        fs::create_directories(picture.parent_path());
+        row.make(picture);
         ProcessResult run = run_show(folder, xvfb);
+        EXPECT_FALSE(run.timed_out);
         EXPECT_EQ(run.exit_status, 101);
         EXPECT_EQ(run.err, report_for(row.quoted_error));
         EXPECT_EQ(run.out, "");
     }
 }
 
-// Every picture is a FIFO, so the test sees each open as it happens and serves the
-// first two opened with good pictures and the third with a broken one; the two left
-// must never get a reader.
+// The names of a folder's entries in the order the program lists them.
+std::vector<std::string> listing_order(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+// The pictures are watched for opens: the third in listing order is broken, and the
+// two after it must never be opened.
 TEST(PictureErrors, AFailureAtTheThirdOfFivePicturesOpensNoLaterFile) {
     XvfbServer xvfb(640, 480);
     ShowFolder folder;
-    TempDir sources;
-    make_picture(sources.path() / "good.png", {"-size", "64x48", "gradient:red-blue"});
-    const std::string good = read_bytes(sources.path() / "good.png");
-    const std::vector<std::string> served = {good, good, "this is not a picture"};
+    const fs::path pics = folder.path() / "pics";
+    for (const char* name : {"a.png", "b.png", "c.png", "d.png", "e.png"})
+        make_picture(pics / name, {"-size", "64x48", "gradient:red-blue"});
+    const std::vector<std::string> order = listing_order(pics);
+    ASSERT_EQ(order.size(), 5u);
+    write_bytes(pics / order[2], "this is not a picture");
 
-    std::vector<fs::path> fifos;
-    for (const char* name : {"a.png", "b.png", "c.png", "d.png", "e.png"}) {
-        fifos.push_back(folder.path() / name);
-        ASSERT_EQ(::mkfifo(fifos.back().c_str(), 0644), 0);
-    }
+    const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watcher, 0);
+    std::vector<int> watches;
+    for (const std::string& name : order)
+        watches.push_back(::inotify_add_watch(watcher, (pics / name).c_str(), IN_OPEN));
 
-    auto show = start_morvelta({.working_dir = folder.path(),
-                                .env = {{"DISPLAY", xvfb.display()},
-                                        {"SDL_AUDIODRIVER", "dummy"},
-                                        {"MORVELTA_BACKTRACE", std::nullopt}}});
-    std::vector<bool> opened(fifos.size(), false);
-    std::size_t opens = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!show->finished() && std::chrono::steady_clock::now() < deadline) {
-        for (std::size_t i = 0; i < fifos.size(); ++i) {
-            if (opened[i])
-                continue;
-            // Opening a FIFO to write without blocking succeeds only while a reader has it.
-            const int fd = ::open(fifos[i].c_str(), O_WRONLY | O_NONBLOCK);
-            if (fd < 0)
-                continue;
-            opened[i] = true;
-            ::fcntl(fd, F_SETFL, 0);
-            const std::string& bytes = served[std::min(opens, served.size() - 1)];
-            for (std::size_t done = 0; done < bytes.size();) {
-                const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-                if (n <= 0)
-                    break;
-                done += static_cast<std::size_t>(n);
-            }
-            ::close(fd);
-            ++opens;
+    ProcessResult run = run_show(folder, xvfb);
+    std::vector<bool> opened(order.size(), false);
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t got; (got = ::read(watcher, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            for (std::size_t i = 0; i < watches.size(); ++i)
+                opened[i] = opened[i] || event->wd == watches[i];
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    ProcessResult run = show->wait(std::chrono::milliseconds(5000));
-    EXPECT_FALSE(run.timed_out);
+    ::close(watcher);
     EXPECT_EQ(run.exit_status, 101);
     EXPECT_EQ(run.err, report_for("\"Format error: invalid signature\""));
-    EXPECT_EQ(opens, 3u);
+    EXPECT_EQ(opened, (std::vector<bool>{true, true, true, false, false}));
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ TEST(Texture, IsOneSrgbLevelWithBilinearClampedSamplingAndTheFilesTexels) {
     EXPECT_EQ(border[0] + border[1] + border[2] + border[3], 0.0f);
 
     // The stored values are the file's, top row first, with no sRGB conversion.
-    auto decoded = open_picture(path.string(), factory.max_texture_size());
+    auto decoded = open_picture(path.string());
     ASSERT_TRUE(decoded.is_ok());
     std::vector<std::uint8_t> texels(decoded.value().byte_size());
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
@@ -107,7 +107,8 @@ TEST(Texture, FailuresGiveTheirTextsAndLoadingStops) {
     ASSERT_FALSE(missing.is_ok());
     EXPECT_EQ(missing.error(), "No such file or directory (os error 2)");
 
-    // One pixel wider than the device allows, written into a JPEG frame header.
+    // One pixel wider than the device allows, written into a JPEG frame header: the
+    // device's refusal, before any pixel is decoded.
     make_picture(dir.path() / "wide.jpg", {"-size", "8x8", "xc:red"});
     std::string jpeg;
     {
@@ -122,7 +123,7 @@ TEST(Texture, FailuresGiveTheirTextsAndLoadingStops) {
     std::ofstream(dir.path() / "wide.jpg", std::ios::binary) << jpeg;
     auto wide = texture_from_path(factory, (dir.path() / "wide.jpg").string());
     ASSERT_FALSE(wide.is_ok());
-    EXPECT_EQ(wide.error(), "The Image's dimensions are either too small or too large");
+    EXPECT_EQ(wide.error(), "Texture(Size(" + std::to_string(width) + "))");
 
     EXPECT_THROW(load_sprite_texture(factory, (dir.path() / "gone.png").string()), Panic);
 }

@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <spng.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -242,6 +244,35 @@ void make_picture(const fs::path& path, const std::vector<std::string>& args) {
     ProcessResult made = run_process(argv, {});
     if (made.exit_status != 0)
         throw std::runtime_error("convert failed: " + made.err);
+}
+
+void make_red_png(const fs::path& path, std::uint32_t width, std::uint32_t height) {
+    std::vector<std::uint8_t> pixels(std::size_t{width} * height * 4);
+    for (std::size_t i = 0; i < pixels.size(); i += 4) {
+        pixels[i] = 255;
+        pixels[i + 3] = 255;
+    }
+    std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)> ctx(spng_ctx_new(SPNG_CTX_ENCODER),
+                                                            spng_ctx_free);
+    spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr header{};
+    header.width = width;
+    header.height = height;
+    header.bit_depth = 8;
+    header.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+    spng_set_ihdr(ctx.get(), &header);
+    if (spng_encode_image(ctx.get(), pixels.data(), pixels.size(), SPNG_FMT_PNG,
+                          SPNG_ENCODE_FINALIZE) != 0)
+        throw std::runtime_error("spng_encode_image failed");
+    std::size_t size = 0;
+    int error = 0;
+    std::unique_ptr<void, decltype(&std::free)> png(spng_get_png_buffer(ctx.get(), &size, &error),
+                                                    std::free);
+    if (error != 0)
+        throw std::runtime_error("spng_get_png_buffer failed");
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary)
+        .write(static_cast<const char*>(png.get()), static_cast<std::streamsize>(size));
 }
 
 bool have_program(const std::string& name) {

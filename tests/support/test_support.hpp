@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -100,6 +101,9 @@ void make_song(const fs::path& path, double seconds);
 
 // Makes a picture with ImageMagick's convert; `args` come before the output path.
 void make_picture(const fs::path& path, const std::vector<std::string>& args);
+
+// Writes an opaque red PNG with libspng, for sizes ImageMagick's policy refuses to make.
+void make_red_png(const fs::path& path, std::uint32_t width, std::uint32_t height);
 
 // Whether a program is on the PATH (or is an absolute path that exists).
 bool have_program(const std::string& name);

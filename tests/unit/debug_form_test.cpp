@@ -21,6 +21,20 @@ TEST(Quoted, KeepsPrintableUnicodeAndEscapesTheRest) {
     EXPECT_EQ(debug_quoted("a\u200Bb"), R"("a\u{200b}b")");  // zero-width space
 }
 
+// Marks and unassigned code points anywhere in Unicode, not only in the common blocks.
+TEST(Quoted, FollowsTheWholeUnicodeDatabase) {
+    EXPECT_EQ(debug_quoted("\u0902\u0670\u0378"), R"("\u{902}\u{670}\u{378}")");
+    EXPECT_EQ(debug_quoted("\U000E0100\u20DD"), R"("\u{e0100}\u{20dd}")");  // selector, enclosing
+    EXPECT_EQ(debug_quoted("\u09BE\u200C"),
+              R"("\u{9be}\u{200c}")");  // marks that extend a grapheme
+    EXPECT_EQ(debug_quoted("\u00A0\u2028\uE000\U000E0020"), R"("\u{a0}\u{2028}\u{e000}\u{e0020}")");
+    EXPECT_EQ(debug_quoted("\U0010FFFF\U0003FFFE"), R"("\u{10ffff}\u{3fffe}")");  // non-characters
+    // A spacing mark that stands on its own, a skin-tone modifier, an emoji and a
+    // recently assigned letter all print.
+    EXPECT_EQ(debug_quoted("\u0903 \U0001F3FB \U0001F3B5 \u0870"),
+              "\"\u0903 \U0001F3FB \U0001F3B5 \u0870\"");
+}
+
 TEST(Quoted, WritesEachByteOfAnInvalidSequenceInHex) {
     EXPECT_EQ(debug_quoted("./x\xff\xfe.jpg"), R"("./x\xFF\xFE.jpg")");
     EXPECT_EQ(debug_quoted("\xc3"), R"("\xC3")");                  // cut-off sequence

@@ -3,6 +3,7 @@
 #include "picture_decode.hpp"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <array>
 #include <cstdint>
@@ -11,12 +12,22 @@
 #include <string>
 #include <vector>
 
+#include "jpeg_scripts.hpp"
 #include "test_support.hpp"
 
 namespace morvelta::testing {
 namespace {
 
 constexpr std::uint32_t no_limit = 16384;
+
+// A device that holds textures up to `largest` on a side.
+SizeCheck device_limit(std::uint32_t largest) {
+    return [largest](std::uint32_t width, std::uint32_t height) -> std::optional<std::string> {
+        if (width <= largest && height <= largest)
+            return std::nullopt;
+        return "Texture(too large)";
+    };
+}
 
 std::string read_bytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -48,7 +59,7 @@ std::string decoded_bytes(const DecodedPicture& picture) {
 }
 
 DecodedPicture decode_ok(const fs::path& path, std::uint32_t max_dimension = no_limit) {
-    auto result = open_picture(path.string(), max_dimension);
+    auto result = open_picture(path.string(), device_limit(max_dimension));
     EXPECT_TRUE(result.is_ok()) << path << ": " << (result.is_ok() ? "" : result.error());
     if (!result.is_ok())
         return {};
@@ -56,7 +67,7 @@ DecodedPicture decode_ok(const fs::path& path, std::uint32_t max_dimension = no_
 }
 
 std::string decode_error(const fs::path& path, std::uint32_t max_dimension = no_limit) {
-    auto result = open_picture(path.string(), max_dimension);
+    auto result = open_picture(path.string(), device_limit(max_dimension));
     EXPECT_FALSE(result.is_ok()) << path;
     return result.is_ok() ? std::string() : result.error();
 }
@@ -310,6 +321,56 @@ TEST(PictureDecode, EndlessProgressiveScansAreRefused) {
               "Format error: too many scans in a progressive picture");
 }
 
+// Flat pictures are the hard case for the work bound: their scans carry almost no
+// bytes, so the scripts must fit in what the frame's size alone allows.
+TEST(PictureDecode, EveryEncodersScriptDecodesAndScanStormsAreRefused) {
+    TempDir dir;
+    auto decode = [&dir](const std::string& bytes) {
+        write_bytes(dir.path() / "script.jpg", bytes);
+        return open_picture((dir.path() / "script.jpg").string());
+    };
+    struct Script {
+        std::string name;
+        int components;
+        bool full_chroma;
+        JpegScript script;
+    };
+    const std::vector<Script> real = {
+        {"libjpeg grey", 1, false, {}},
+        {"libjpeg 4:2:0", 3, false, {}},
+        {"libjpeg 4:4:4", 3, true, {}},
+        {"successive approximation grey", 1, false, successive_approximation_script(1)},
+        {"successive approximation 4:2:0", 3, false, successive_approximation_script(3)},
+        {"successive approximation 4:4:4", 3, true, successive_approximation_script(3)},
+        {"bands grey", 1, false, banded_script(1)},
+        {"bands 4:4:4", 3, true, banded_script(3)},
+    };
+    for (const Script& script : real) {
+        SCOPED_TRACE(script.name);
+        auto result = decode(encode_jpeg({.width = 640,
+                                          .height = 512,
+                                          .components = script.components,
+                                          .full_chroma = script.full_chroma,
+                                          .script = script.script}));
+        ASSERT_TRUE(result.is_ok()) << result.error();
+        EXPECT_EQ(result.value().width, 640u);
+        EXPECT_NEAR(result.value().rgba[4 * 1000], 128, 2);
+    }
+
+    const std::string grey = encode_jpeg({.width = 640, .height = 512, .components = 1});
+    // One refinement more than the file needs still decodes; a storm of them does not,
+    // long before the count of scans alone would stop it.
+    EXPECT_TRUE(decode(repeat_last_scan(grey, 1)).is_ok());
+    const std::string refused = "Format error: too many scans in a progressive picture";
+    auto storm = decode(repeat_last_scan(grey, 12));
+    ASSERT_FALSE(storm.is_ok());
+    EXPECT_EQ(storm.error(), refused);
+    auto valid_storm = decode(encode_jpeg(
+        {.width = 640, .height = 512, .components = 1, .script = coefficient_storm_script()}));
+    ASSERT_FALSE(valid_storm.is_ok());
+    EXPECT_EQ(valid_storm.error(), refused);
+}
+
 // The PNG chunk checksum over type and data.
 std::uint32_t crc32(const std::string& bytes) {
     std::uint32_t crc = 0xFFFFFFFFu;
@@ -344,6 +405,50 @@ std::string jpeg_with_size(std::string jpg, std::uint16_t width, std::uint16_t h
     return jpg;
 }
 
+// `png` with a chunk of `type` holding `data` put right after its header chunk.
+std::string with_chunk(const std::string& png, const std::string& type, const std::string& data) {
+    std::string chunk(4, '\0');
+    put_be32(chunk, 0, static_cast<std::uint32_t>(data.size()));
+    chunk += type + data + std::string(4, '\0');
+    put_be32(chunk, chunk.size() - 4, crc32(type + data));
+    return png.substr(0, 33) + chunk + png.substr(33);
+}
+
+std::string deflated(const std::string& text) {
+    uLongf size = compressBound(static_cast<uLong>(text.size()));
+    std::string out(size, '\0');
+    EXPECT_EQ(
+        compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                  reinterpret_cast<const Bytef*>(text.data()), static_cast<uLong>(text.size()), 9),
+        Z_OK);
+    out.resize(size);
+    return out;
+}
+
+// Text and profiles are never shown; a small file must not make the decoder inflate
+// or keep them without bound, while ordinary metadata stays harmless.
+TEST(PictureDecode, PngMetadataIsBounded) {
+    TempDir dir;
+    make_picture(dir.path() / "real.png", colourful);
+    const std::string png = read_bytes(dir.path() / "real.png");
+    const std::string note = deflated(std::string(4000, 'a'));
+    const std::string bomb = deflated(std::string(std::size_t{64} << 20, 'a'));
+    ASSERT_LT(bomb.size(), std::size_t{100} << 10);
+
+    write_bytes(dir.path() / "note.png",
+                with_chunk(png, "zTXt", std::string("Comment\0\0", 9) + note));
+    EXPECT_EQ(decode_ok(dir.path() / "note.png").width, 333u);
+    for (const auto& [name, type, data] : std::vector<std::array<std::string, 3>>{
+             {"text_bomb.png", "zTXt", std::string("Comment\0\0", 9) + bomb},
+             {"profile_bomb.png", "iCCP", std::string("icc\0\0", 5) + bomb},
+             {"huge_text.png", "tEXt",
+              "k" + std::string(1, '\0') + std::string(std::size_t{40} << 20, 'v')}}) {
+        write_bytes(dir.path() / name, with_chunk(png, type, data));
+        EXPECT_EQ(decode_error(dir.path() / name), "Format error: reached chunk/cache limits")
+            << name;
+    }
+}
+
 TEST(PictureDecode, DimensionsAreCheckedFromTheHeader) {
     TempDir dir;
     make_picture(dir.path() / "real.png", colourful);
@@ -351,9 +456,10 @@ TEST(PictureDecode, DimensionsAreCheckedFromTheHeader) {
     const std::string png = read_bytes(dir.path() / "real.png");
     const std::string jpg = read_bytes(dir.path() / "real.jpg");
 
-    // Larger than the device allows.
-    EXPECT_EQ(decode_error(dir.path() / "real.png", 332), bad_size);
-    EXPECT_EQ(decode_error(dir.path() / "real.jpg", 16), bad_size);
+    // Larger than the device allows, within 16 bits: the device's own refusal.
+    const std::string too_large = "Texture(too large)";
+    EXPECT_EQ(decode_error(dir.path() / "real.png", 332), too_large);
+    EXPECT_EQ(decode_error(dir.path() / "real.jpg", 16), too_large);
     EXPECT_EQ(decode_ok(dir.path() / "real.png", 333).width, 333u);
 
     const std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes = {
@@ -363,11 +469,19 @@ TEST(PictureDecode, DimensionsAreCheckedFromTheHeader) {
         write_bytes(path, png_with_size(png, w, h));
         EXPECT_EQ(decode_error(path, 1u << 20), bad_size) << w << "x" << h;
     }
-    for (const auto& [w, h] : std::vector<std::pair<std::uint16_t, std::uint16_t>>{
-             {0, 17}, {333, 0}, {65500, 65500}, {20000, 17}}) {
+    struct JpegSize {
+        std::uint16_t width, height;
+        std::string error;
+    };
+    for (const auto& [w, h, error] :
+         std::vector<JpegSize>{{0, 17, "Format error: zero width in frame header"},
+                               {333, 0, bad_size},
+                               {0, 0, bad_size},
+                               {65500, 65500, too_large},
+                               {20000, 17, too_large}}) {
         const fs::path path = dir.path() / "sized.jpg";
         write_bytes(path, jpeg_with_size(jpg, w, h));
-        EXPECT_EQ(decode_error(path), bad_size) << w << "x" << h;
+        EXPECT_EQ(decode_error(path), error) << w << "x" << h;
     }
 }
 
@@ -410,7 +524,7 @@ TEST(PictureDecode, DamagedFilesNeverCrash) {
         for (std::size_t i = 0; i < damaged.size(); ++i) {
             const fs::path path = dir.path() / ("damaged" + original.extension().string());
             write_bytes(path, damaged[i]);
-            auto result = open_picture(path.string(), 4096);
+            auto result = open_picture(path.string(), device_limit(4096));
             if (result.is_ok()) {
                 ++decoded;
                 EXPECT_EQ(result.value().byte_size() % 4, 0u);
@@ -419,7 +533,7 @@ TEST(PictureDecode, DamagedFilesNeverCrash) {
             ++refused;
             const std::string& error = result.error();
             EXPECT_TRUE(error.rfind("Format error: ", 0) == 0 || error == not_enough ||
-                        error == bad_size)
+                        error == bad_size || error == "Texture(too large)")
                 << name << " variant " << i << ": " << error;
         }
     }

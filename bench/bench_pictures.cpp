@@ -140,24 +140,8 @@ std::vector<std::string> make_jpegs(const fs::path& dir) {
 
 void make_png(const fs::path& path, std::uint32_t seed) {
     const auto pixels = make_pixels(png_width, png_height, 4, seed);
-    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
-    spng_ihdr header{};
-    header.width = png_width;
-    header.height = png_height;
-    header.bit_depth = 8;
-    header.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
-    spng_set_ihdr(ctx, &header);
-    check(spng_encode_image(ctx, pixels.data(), pixels.size(), SPNG_FMT_PNG,
-                            SPNG_ENCODE_FINALIZE) == 0,
-          "spng_encode_image");
-    size_t size = 0;
-    int error = 0;
-    auto* png = static_cast<unsigned char*>(spng_get_png_buffer(ctx, &size, &error));
-    check(error == 0, "spng_get_png_buffer");
-    write_file(path, png, size);
-    std::free(png);
-    spng_ctx_free(ctx);
+    morvelta::testing::write_png(path, png_width, png_height, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA,
+                                 pixels);
 }
 
 // Bare library decoding to RGBA, the pixels dropped right after.

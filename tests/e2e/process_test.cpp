@@ -245,25 +245,8 @@ TEST(ChildProcesses, NoneInAnyPhaseWithoutSessionBusSoundServerOrRuntimeFolder) 
 // A valid PNG of `side` x `side` one-bit grey pixels: small on disk, four bytes a
 // pixel once decoded.
 void write_huge_png(const fs::path& path, std::uint32_t side) {
-    std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)> ctx(spng_ctx_new(SPNG_CTX_ENCODER),
-                                                            &spng_ctx_free);
-    spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
-    spng_ihdr header{};
-    header.width = side;
-    header.height = side;
-    header.bit_depth = 1;
-    header.color_type = SPNG_COLOR_TYPE_GRAYSCALE;
-    spng_set_ihdr(ctx.get(), &header);
-    std::vector<unsigned char> rows(std::size_t{side} / 8 * side, 0xAA);
-    ASSERT_EQ(
-        spng_encode_image(ctx.get(), rows.data(), rows.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE),
-        0);
-    std::size_t size = 0;
-    int error = 0;
-    std::unique_ptr<void, decltype(&std::free)> png(spng_get_png_buffer(ctx.get(), &size, &error),
-                                                    &std::free);
-    ASSERT_NE(png, nullptr);
-    std::ofstream(path, std::ios::binary).write(static_cast<const char*>(png.get()), size);
+    const std::vector<std::uint8_t> rows(std::size_t{side} / 8 * side, 0xAA);
+    write_png(path, side, side, 1, SPNG_COLOR_TYPE_GRAYSCALE, rows);
 }
 
 TEST(MemoryExhaustion, APictureTooLargeForTheMemoryLeftIsAFailedLoad) {

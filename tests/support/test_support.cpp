@@ -246,33 +246,39 @@ void make_picture(const fs::path& path, const std::vector<std::string>& args) {
         throw std::runtime_error("convert failed: " + made.err);
 }
 
-void make_red_png(const fs::path& path, std::uint32_t width, std::uint32_t height) {
-    std::vector<std::uint8_t> pixels(std::size_t{width} * height * 4);
-    for (std::size_t i = 0; i < pixels.size(); i += 4) {
-        pixels[i] = 255;
-        pixels[i + 3] = 255;
-    }
+void write_png(const fs::path& path, std::uint32_t width, std::uint32_t height,
+               std::uint8_t bit_depth, std::uint8_t colour_type,
+               std::span<const std::uint8_t> rows) {
     std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)> ctx(spng_ctx_new(SPNG_CTX_ENCODER),
                                                             spng_ctx_free);
     spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
     spng_ihdr header{};
     header.width = width;
     header.height = height;
-    header.bit_depth = 8;
-    header.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+    header.bit_depth = bit_depth;
+    header.color_type = colour_type;
     spng_set_ihdr(ctx.get(), &header);
-    if (spng_encode_image(ctx.get(), pixels.data(), pixels.size(), SPNG_FMT_PNG,
+    if (spng_encode_image(ctx.get(), rows.data(), rows.size(), SPNG_FMT_PNG,
                           SPNG_ENCODE_FINALIZE) != 0)
         throw std::runtime_error("spng_encode_image failed");
     std::size_t size = 0;
     int error = 0;
     std::unique_ptr<void, decltype(&std::free)> png(spng_get_png_buffer(ctx.get(), &size, &error),
                                                     std::free);
-    if (error != 0)
+    if (error != 0 || png == nullptr)
         throw std::runtime_error("spng_get_png_buffer failed");
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary)
         .write(static_cast<const char*>(png.get()), static_cast<std::streamsize>(size));
+}
+
+void make_red_png(const fs::path& path, std::uint32_t width, std::uint32_t height) {
+    std::vector<std::uint8_t> pixels(std::size_t{width} * height * 4);
+    for (std::size_t i = 0; i < pixels.size(); i += 4) {
+        pixels[i] = 255;
+        pixels[i + 3] = 255;
+    }
+    write_png(path, width, height, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, pixels);
 }
 
 bool have_program(const std::string& name) {

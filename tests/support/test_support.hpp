@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,12 @@ void make_song(const fs::path& path, double seconds);
 
 // Makes a picture with ImageMagick's convert; `args` come before the output path.
 void make_picture(const fs::path& path, const std::vector<std::string>& args);
+
+// Writes a PNG of `rows` (packed, no filter bytes) with libspng; `colour_type` is one of
+// libspng's SPNG_COLOR_TYPE_* values.
+void write_png(const fs::path& path, std::uint32_t width, std::uint32_t height,
+               std::uint8_t bit_depth, std::uint8_t colour_type,
+               std::span<const std::uint8_t> rows);
 
 // Writes an opaque red PNG with libspng, for sizes ImageMagick's policy refuses to make.
 void make_red_png(const fs::path& path, std::uint32_t width, std::uint32_t height);

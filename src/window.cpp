@@ -161,14 +161,15 @@ GlutinWindow::~GlutinWindow() {
     // The context goes before its window, the video subsystem after both.
     SDL_GL_DeleteContext(context_);
     SDL_DestroyWindow(window_);
+    await_display_answers();
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
 std::optional<Input> GlutinWindow::poll_input() {
-    // A lost display ends the stream as a failure; the calls that noticed the loss
+    // A lost or failing display ends the stream as a failure; the calls that noticed it
     // have already returned.
-    if (std::optional<std::string> loss = lost_display_connection())
-        panic(*loss, display_lost_pos);
+    if (std::optional<std::string> failure = display_failure())
+        panic(*failure, display_lost_pos);
     SDL_Event event;
     while (SDL_PollEvent(&event) == 1) {
         std::optional<Input> input = input_from_sdl(event);

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "test_support.hpp"
+#include "x_close_request.hpp"
 
 namespace morvelta::testing {
 namespace {
@@ -290,6 +291,28 @@ TEST(LostDisplay, TheServerGoingAwayMidShowIsOneReportAndStatus101) {
     EXPECT_EQ(run.err, "thread 'main' panicked at 'X connection to " + display +
                            " broken (explicit kill or server shutdown).', src\\window:172:13\n" +
                            hint + "\n");
+}
+
+TEST(LostDisplay, AWindowDestroyedByAnotherClientIsOneReportAndStatus101) {
+    XvfbServer x(screen_w, screen_h);
+    TempDir dir;
+    make_song(dir.path() / "song.ogg", 20.0);
+    make_picture(dir.path() / "a.png", {"-size", "64x48", "xc:green"});
+    auto show = start_morvelta(on_display(x, dir.path()));
+    const std::string id = wait_for_morvelta_window(x.display(), *show);
+    ASSERT_NE(id, "");
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(destroy_window(x.display(), id));
+    ProcessResult run = show->wait(30s);
+    // Every request on the window is refused from then on; the first refusal is named,
+    // whichever request it was.
+    EXPECT_EQ(run.exit_status, 101) << run.err;
+    const std::vector<std::string> lines = lines_of(run.err);
+    ASSERT_EQ(lines.size(), 2u) << run.err;
+    EXPECT_TRUE(lines[0].starts_with("thread 'main' panicked at 'X Error of failed request:  ") &&
+                lines[0].ends_with("', src\\window:172:13"))
+        << lines[0];
+    EXPECT_EQ(lines[1], hint);
 }
 
 }  // namespace

@@ -3,19 +3,37 @@
 #include <X11/Xlib.h>
 #include <dlfcn.h>
 
-namespace morvelta::testing {
+#include <functional>
 
-// Xlib is opened at run time so the tests need no link to it.
-bool send_close_request(const std::string& display, const std::string& id) {
+namespace morvelta::testing {
+namespace {
+
+template <typename F>
+F* xlib_function(void* xlib, const char* name) {
+    return reinterpret_cast<F*>(::dlsym(xlib, name));
+}
+
+// Runs `request` on a connection of our own to `display`; closing it flushes the
+// request. Xlib is opened at run time so the tests need no link to it.
+bool with_display(const std::string& display,
+                  const std::function<bool(void* xlib, Display* x)>& request) {
     void* xlib = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
     if (xlib == nullptr)
         return false;
-    auto open_display = reinterpret_cast<decltype(&XOpenDisplay)>(::dlsym(xlib, "XOpenDisplay"));
-    auto intern_atom = reinterpret_cast<decltype(&XInternAtom)>(::dlsym(xlib, "XInternAtom"));
-    auto send_event = reinterpret_cast<decltype(&XSendEvent)>(::dlsym(xlib, "XSendEvent"));
-    auto close_display = reinterpret_cast<decltype(&XCloseDisplay)>(::dlsym(xlib, "XCloseDisplay"));
     bool sent = false;
-    if (Display* x = open_display(display.c_str())) {
+    if (Display* x = xlib_function<decltype(XOpenDisplay)>(xlib, "XOpenDisplay")(display.c_str())) {
+        sent = request(xlib, x);
+        xlib_function<decltype(XCloseDisplay)>(xlib, "XCloseDisplay")(x);
+    }
+    ::dlclose(xlib);
+    return sent;
+}
+
+}  // namespace
+
+bool send_close_request(const std::string& display, const std::string& id) {
+    return with_display(display, [&id](void* xlib, Display* x) {
+        auto intern_atom = xlib_function<decltype(XInternAtom)>(xlib, "XInternAtom");
         XEvent event{};
         event.xclient.type = ClientMessage;
         event.xclient.window = std::stoul(id);
@@ -23,11 +41,16 @@ bool send_close_request(const std::string& display, const std::string& id) {
         event.xclient.format = 32;
         event.xclient.data.l[0] = static_cast<long>(intern_atom(x, "WM_DELETE_WINDOW", False));
         event.xclient.data.l[1] = CurrentTime;
-        sent = send_event(x, event.xclient.window, False, NoEventMask, &event) != 0;
-        close_display(x);  // flushes the request
-    }
-    ::dlclose(xlib);
-    return sent;
+        return xlib_function<decltype(XSendEvent)>(xlib, "XSendEvent")(
+                   x, event.xclient.window, False, NoEventMask, &event) != 0;
+    });
+}
+
+bool destroy_window(const std::string& display, const std::string& id) {
+    return with_display(display, [&id](void* xlib, Display* x) {
+        xlib_function<decltype(XDestroyWindow)>(xlib, "XDestroyWindow")(x, std::stoul(id));
+        return true;
+    });
 }
 
 }  // namespace morvelta::testing

@@ -1,38 +1,36 @@
-// The window's connection to the display server, watched for its loss.
+// The connection to the display server, watched from before it is opened until the
+// process ends.
 //
-// When the X server goes away (killed, session ended), Xlib's default reaction is to
-// print its own message and exit(1) from inside whichever call noticed it, before any
-// release of ours. Xlib does let the program take over: an I/O error handler that
-// records the loss, and an exit handler (libX11 1.8) that returns, after which every
-// Xlib call on that connection is a no-op. The loss then surfaces where the program
-// asks for events, as a failure of its own. A request the server refuses (its window
-// destroyed by another client, or freed by a server on its way down) would end the
-// process the same way, and is handled the same way. Throwing from the handlers
-// instead would unwind through Xlib's C frames with its display lock held, which is
-// unsound.
+// Xlib reacts to a lost server and to a refused request by printing its own message
+// and calling exit(1) from inside whichever call noticed, before any release of ours.
+// Both reactions are handlers that a program may replace, process-wide, so ours are
+// put in place before SDL opens the display; SDL chains its own error handlers to
+// whichever it found, so they stay ours until the display is closed.
+//
+// A lost server ends the process from the handler, with the report and the failure
+// status: Xlib leaves the connection dead once the handler returns, and SDL waits for
+// events on it in loops that would then never end (a window being shown or hidden), while
+// unwinding through Xlib's C frames is unsound. A refused request is only recorded; the
+// event poll turns it into the show's failure, so that the release still runs.
 #pragma once
 
 #include <optional>
 #include <string>
 
-struct SDL_Window;
+#include "failure.hpp"
 
 namespace morvelta {
 
-// Watches the display connection behind `window` from now on. Does nothing for a
-// window that is not on an X server, or where Xlib cannot hand over its exit.
-void watch_display_connection(SDL_Window* window);
+// The report place of a lost display connection, and of a refused request.
+inline constexpr SourcePos display_lost_pos{"src\\window", 172, 13};
 
-// What happened to the connection, once it has been lost; none while it holds.
-std::optional<std::string> lost_display_connection();
+// Puts our handlers in place; called before every start of SDL's video subsystem (only
+// the first call does anything). Does nothing where the program is built without Xlib.
+void watch_display_server();
 
-// Waits until the server has answered every request sent so far. SDL puts Xlib's
-// exiting handler back when its video subsystem stops: whatever the server still
-// refuses must reach ours before then.
-void await_display_answers();
-
-// Why the display can no longer serve the show: the lost connection, or else the first
-// request the server refused; none while all is well.
+// The first request the server refused, as Xlib's own report names it; none while all is
+// well. Asking makes a round trip first: a server that is going away refuses requests
+// before its connection closes, and then the loss is what ends the show.
 std::optional<std::string> display_failure();
 
 }  // namespace morvelta

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace morvelta {
@@ -29,6 +30,9 @@ enum class BacktraceStyle : int { unread, none, short_form, full };
 
 std::atomic<int> backtrace_style{static_cast<int>(BacktraceStyle::unread)};
 std::atomic<bool> hint_pending{true};
+// Whether any failure has been reported yet: one that ends the process later on its own
+// road must not report a second time.
+std::atomic<bool> reported{false};
 
 // A report that cannot be written must not change the stop, so errors are dropped.
 void write_stderr(std::string_view text) {
@@ -172,10 +176,23 @@ void write_backtrace(BacktraceStyle style) {
     write_stderr(text);
 }
 
+std::string report_line(std::string_view thread, std::string_view message, SourcePos pos) {
+    std::string line = "thread '";
+    line += thread;
+    line += "' panicked at '";
+    line += message;
+    line += "', ";
+    line += pos.file;
+    line += ':' + std::to_string(pos.line) + ':' + std::to_string(pos.column);
+    return line;
+}
+
 // Writes the report for a failure raised while `failures` failures (this one
 // included) are live on the thread.
 void report_failure(std::string_view message, SourcePos pos, int failures) {
-    write_stderr(report_line(message, pos) + "\n");
+    reported = true;
+    const bool main_thread = ::getpid() == ::gettid();
+    write_stderr(report_line(main_thread ? "main" : "<unnamed>", message, pos) + "\n");
     if (failures >= 2) {
         write_backtrace(BacktraceStyle::full);
         return;
@@ -190,15 +207,31 @@ void report_failure(std::string_view message, SourcePos pos, int failures) {
         write_stderr(hint_line);
 }
 
+// What a user is told of an exception that no step of ours turned into a failure: the
+// type's name for running out of memory says nothing to anybody.
+std::string exception_message(std::exception_ptr thrown) {
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const std::bad_alloc&) {
+        return "memory allocation failed";
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+
+// Any thread's exception that nothing catches, or one that leaves a function that must
+// not throw: C++ gives no road back to the flow's catch from there.
+[[noreturn]] void on_terminate() {
+    const std::exception_ptr thrown = std::current_exception();
+    stop_now(thrown ? exception_message(thrown) : "terminate called", runtime_pos);
+}
+
 }  // namespace
 
 std::string report_line(std::string_view message, SourcePos pos) {
-    std::string line = "thread 'main' panicked at '";
-    line += message;
-    line += "', ";
-    line += pos.file;
-    line += ':' + std::to_string(pos.line) + ':' + std::to_string(pos.column);
-    return line;
+    return report_line("main", message, pos);
 }
 
 void panic(std::string_view message, SourcePos pos) {
@@ -223,11 +256,21 @@ void none_unwrapped() {
     panic(option_unwrap_message, option_unwrap_pos);
 }
 
+void stop_now(std::string_view message, SourcePos pos) {
+    if (!reported)
+        report_failure(message, pos, 1);
+    ::_exit(failure_status);
+}
+
 int run_guarded(void (*flow)()) {
+    std::set_terminate(on_terminate);
     try {
         flow();
     } catch (const Panic&) {
-        return 101;
+        return failure_status;
+    } catch (...) {
+        report_failure(exception_message(std::current_exception()), runtime_pos, 1);
+        return failure_status;
     }
     return 0;
 }

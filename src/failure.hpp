@@ -52,10 +52,22 @@ class Panic {
 // "called `Option::unwrap()` on a `None` value".
 [[noreturn]] void none_unwrapped();
 
+// Reports the failure, unless one has been reported already, and ends the process with
+// the failure status at once, releasing nothing: for failures noticed inside a library's
+// C code, where neither unwinding nor returning is safe.
+[[noreturn]] void stop_now(std::string_view message, SourcePos pos);
+
 // Runs the main flow under the failure catch: 0 when it returns, 101 after a failure.
+// Any other exception that leaves the flow (memory running out, say) is a failure too,
+// reported once the flow's objects are released, which gives the report back the memory
+// it needs; one that leaves any other thread's code, or a function that must not throw,
+// is reported and ends the process at once.
 int run_guarded(void (*flow)());
 
-// The report line exactly as written, without its line end (for tests).
+// The report line exactly as written on the main thread, without its line end.
 std::string report_line(std::string_view message, SourcePos pos);
+
+// The failure status of the process.
+inline constexpr int failure_status = 101;
 
 }  // namespace morvelta

@@ -19,6 +19,8 @@ void prepare_sdl_video() {
     }
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    // Before SDL opens the display, so that Xlib's exiting handlers never serve it.
+    watch_display_server();
     // A full-screen show stays up when another window takes the focus.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
 }
@@ -36,8 +38,7 @@ MonitorEventsLoop::MonitorEventsLoop() {
 }
 
 MonitorEventsLoop::~MonitorEventsLoop() {
-    // Shutting the video subsystem down needs the display connection (see the window).
-    if (video_ && !lost_display_connection())
+    if (video_)
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 

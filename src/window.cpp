@@ -138,7 +138,10 @@ Result<std::unique_ptr<GlutinWindow>, std::string> GlutinWindow::create(
     if (std::optional<std::string> error = window->make_current())
         return Made::err(*error);
     SDL_GL_SetSwapInterval(settings.get_vsync() ? 1 : 0);
-    watch_display_connection(attempt.window);
+    // A request the server refused while the window and its context were made (a
+    // context it has no memory for, say) leaves a window that cannot serve the show.
+    if (std::optional<std::string> failure = display_failure())
+        return Made::err(*failure);
 
     int points_w = 0, points_h = 0, pixels_w = 0, pixels_h = 0;
     SDL_GetWindowSize(attempt.window, &points_w, &points_h);
@@ -154,20 +157,15 @@ GlutinWindow::GlutinWindow(SDL_Window* window, void* context, bool exit_on_esc)
     : window_(window), context_(context), exit_on_esc_(exit_on_esc) {}
 
 GlutinWindow::~GlutinWindow() {
-    // Without its display connection SDL's teardown would wait forever for the server's
-    // answers. What the server held went with it; the rest goes with the process.
-    if (lost_display_connection())
-        return;
     // The context goes before its window, the video subsystem after both.
     SDL_GL_DeleteContext(context_);
     SDL_DestroyWindow(window_);
-    await_display_answers();
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
 std::optional<Input> GlutinWindow::poll_input() {
-    // A lost or failing display ends the stream as a failure; the calls that noticed it
-    // have already returned.
+    // A request the server refused ends the stream as a failure; the call that was
+    // refused has long returned.
     if (std::optional<std::string> failure = display_failure())
         panic(*failure, display_lost_pos);
     SDL_Event event;

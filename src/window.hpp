@@ -20,8 +20,6 @@ namespace morvelta {
 
 // The report place of a multisample count that is not a power of two.
 inline constexpr SourcePos samples_assert_pos{"src\\window", 120, 9};
-// The report place of a display connection lost while the window's events are read.
-inline constexpr SourcePos display_lost_pos{"src\\window", 172, 13};
 
 // The window's size in points and its drawable's size in pixels, from its size in
 // points, the present points-to-pixels scale and the scale recorded at creation.

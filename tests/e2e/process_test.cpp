@@ -273,6 +273,28 @@ TEST(MemoryExhaustion, APictureTooLargeForTheMemoryLeftIsAFailedLoad) {
         << run.err;
 }
 
+// Memory can run out at any step, not only where pictures are decoded: here the listing
+// of a tree whose paths, deep and long, outgrow what the process may have.
+TEST(MemoryExhaustion, RunningOutWhileListingIsOneReportAndStatus101) {
+#ifdef MORVELTA_SANITIZE_BUILD
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+    TempDir dir;
+    fs::path deep = dir.path();
+    for (char level = 'a'; level < 'a' + 15; ++level)
+        deep /= std::string(240, level);
+    fs::create_directories(deep);
+    // About 40 MB of path text, against some 10 MB the limit leaves above the program.
+    for (int i = 0; i < 10000; ++i)
+        std::ofstream(deep / ("picture-" + std::to_string(i) + ".png"));
+    RunOptions options{.working_dir = dir.path(), .env = {{"MORVELTA_BACKTRACE", std::nullopt}}};
+    ProcessResult run =
+        run_process({"sh", "-c", "ulimit -v 50000 && exec \"$0\"", MORVELTA_BINARY}, options);
+    EXPECT_EQ(run.exit_status, 101) << run.err;
+    EXPECT_EQ(run.err, "thread 'main' panicked at 'memory allocation failed', src\\runtime:1:1\n" +
+                           hint + "\n");
+}
+
 TEST(LostDisplay, TheServerGoingAwayMidShowIsOneReportAndStatus101) {
     auto x = std::make_unique<XvfbServer>(screen_w, screen_h);
     const std::string display = x->display();
@@ -291,6 +313,33 @@ TEST(LostDisplay, TheServerGoingAwayMidShowIsOneReportAndStatus101) {
     EXPECT_EQ(run.err, "thread 'main' panicked at 'X connection to " + display +
                            " broken (explicit kill or server shutdown).', src\\window:172:13\n" +
                            hint + "\n");
+}
+
+// The server dies inside the call that starts the window, the one that makes its
+// OpenGL context, and the one that releases it after the song has ended: wherever Xlib
+// notices, the show ends at once with the report, never with Xlib's own exit or a wait.
+TEST(LostDisplay, TheServerGoingAwayAtStartOrReleaseIsOneReportAndStatus101Promptly) {
+    TempDir dir;
+    make_song(dir.path() / "song.ogg", 1.0);
+    make_picture(dir.path() / "a.png", {"-size", "64x48", "xc:green"});
+    for (const char* call : {"SDL_CreateWindow", "SDL_GL_CreateContext", "SDL_DestroyWindow"}) {
+        SCOPED_TRACE(call);
+        XvfbServer x(screen_w, screen_h);
+        RunOptions options = on_display(x, dir.path());
+        options.env["LD_PRELOAD"] = MORVELTA_KILL_DISPLAY_LIBRARY;
+        options.env["MORVELTA_KILL_DISPLAY_AT"] = call;
+        options.env["MORVELTA_KILL_DISPLAY_PID"] = std::to_string(x.pid());
+        options.timeout = 20s;
+        auto show = start_morvelta(options);
+        // The kill comes at the call; the shim waits 300 ms before letting it go ahead.
+        ProcessResult run = show->wait(options.timeout);
+        ASSERT_FALSE(run.timed_out) << "the show never ended";
+        EXPECT_EQ(run.exit_status, 101) << run.err;
+        EXPECT_EQ(run.err,
+                  "thread 'main' panicked at 'X connection to " + x.display() +
+                      " broken (explicit kill or server shutdown).', src\\window:172:13\n" + hint +
+                      "\n");
+    }
 }
 
 TEST(LostDisplay, AWindowDestroyedByAnotherClientIsOneReportAndStatus101) {

@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "x_close_request.hpp"
+
 extern char** environ;
 
 namespace morvelta::testing {
@@ -204,6 +206,15 @@ XvfbServer::XvfbServer(int width, int height) {
     if (number.empty())
         throw std::runtime_error("Xvfb did not start");
     display_ = ":" + number;
+    // The number comes when the server listens; on a busy machine a client may still
+    // find it not serving for a moment, which the tests must not take for a failure.
+    constexpr auto ready_limit = std::chrono::seconds(20);
+    const auto deadline = std::chrono::steady_clock::now() + ready_limit;
+    while (!display_answers(display_)) {
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error("Xvfb " + display_ + " does not answer");
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 XvfbServer::~XvfbServer() {

@@ -75,7 +75,8 @@ class ChildProcess {
 // Starts the built morvelta in the background.
 std::unique_ptr<ChildProcess> start_morvelta(RunOptions options);
 
-// A private Xvfb server of the given size, stopped when dropped.
+// A private Xvfb server of the given size, answering clients once made; stopped when
+// dropped.
 class XvfbServer {
   public:
     XvfbServer(int width, int height);
@@ -83,6 +84,7 @@ class XvfbServer {
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
     const std::string& display() const { return display_; }
+    int pid() const { return pid_; }
     // Ends the server now, as a crash or the end of a session would.
     void stop();
 

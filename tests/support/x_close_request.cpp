@@ -53,4 +53,10 @@ bool destroy_window(const std::string& display, const std::string& id) {
     });
 }
 
+bool display_answers(const std::string& display) {
+    return with_display(display, [](void* xlib, Display* x) {
+        return xlib_function<decltype(XSync)>(xlib, "XSync")(x, False) != 0;
+    });
+}
+
 }  // namespace morvelta::testing

@@ -11,32 +11,19 @@
 
 #include <cstdint>
 
+#include "fmod_result.hpp"
+
 struct FMOD_SYSTEM;
 struct FMOD_SOUND;
 struct FMOD_CHANNEL;
 // Extended creation information; this layer accepts none (null only).
 struct FMOD_CREATESOUNDEXINFO;
 
-using FMOD_RESULT = std::int32_t;
 using FMOD_MODE = std::uint32_t;
 using FMOD_INITFLAGS = std::uint32_t;
 using FMOD_TIMEUNIT = std::uint32_t;
 using FMOD_CHANNELINDEX = std::int32_t;
 using FMOD_BOOL = std::int32_t;
-
-// Result codes the layer gives; the binding's name table numbers them the same way.
-inline constexpr FMOD_RESULT FMOD_OK = 0;
-inline constexpr FMOD_RESULT FMOD_ERR_FILE_BAD = 19;
-inline constexpr FMOD_RESULT FMOD_ERR_FILE_NOT_FOUND = 23;
-inline constexpr FMOD_RESULT FMOD_ERR_FORMAT = 25;
-inline constexpr FMOD_RESULT FMOD_ERR_INITIALIZED = 32;
-inline constexpr FMOD_RESULT FMOD_ERR_INTERNAL = 33;
-inline constexpr FMOD_RESULT FMOD_ERR_INVALID_HANDLE = 36;
-inline constexpr FMOD_RESULT FMOD_ERR_INVALID_PARAM = 37;
-inline constexpr FMOD_RESULT FMOD_ERR_MEMORY = 43;
-inline constexpr FMOD_RESULT FMOD_ERR_OUTPUT_ALLOCATED = 55;
-inline constexpr FMOD_RESULT FMOD_ERR_OUTPUT_INIT = 60;
-inline constexpr FMOD_RESULT FMOD_ERR_UNINITIALIZED = 79;
 
 // Sound modes. The one combination this layer plays is FMOD_DEFAULT_STREAM_MODE.
 inline constexpr FMOD_MODE FMOD_LOOP_OFF = 0x1;

@@ -9,7 +9,7 @@
 #include <optional>
 #include <span>
 
-#include "fmod_layer.hpp"
+#include "fmod_result.hpp"
 #include "regular_file.hpp"
 
 namespace morvelta {

@@ -6,11 +6,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <random>
 #include <vector>
 
 #include "song_decoder.hpp"
+#include "song_probe.hpp"
 #include "test_support.hpp"
+
+namespace morvelta {
+// Failure messages name formats by rate and channels (found by argument lookup, so here).
+static void PrintTo(const SongFormat& format, std::ostream* out) {
+    *out << format.channels << " channels at " << format.rate << " Hz";
+}
+}  // namespace morvelta
 
 namespace morvelta::testing {
 namespace {
@@ -47,11 +56,13 @@ struct Outcome {
     std::uint64_t length_ns = 0;
     std::uint64_t played_ns = 0;
     bool ended = false;
-    std::uint64_t replayed_ns = 0;  // after a rewind
+    std::uint64_t replayed_ns = 0;    // after a rewind
+    std::vector<SongFormat> formats;  // each format played, in the order the song reached it
 };
 
-// Decodes the whole song; gives up (not ended) past ten times its stated length.
-std::uint64_t play_through(SongDecoder& decoder, bool& ended) {
+// Decodes the whole song, noting each change of format; gives up (not ended) past ten times
+// its stated length.
+std::uint64_t play_through(SongDecoder& decoder, bool& ended, std::vector<SongFormat>& formats) {
     constexpr std::size_t chunk = 4096;
     std::vector<float> buffer(chunk * max_song_channels);
     const std::uint64_t limit_ns = decoder.length_ns() * 10 + 1'000'000'000;
@@ -65,6 +76,8 @@ std::uint64_t play_through(SongDecoder& decoder, bool& ended) {
         }
         EXPECT_LE(got, chunk);
         EXPECT_TRUE(playable(decoder.format()));
+        if (formats.empty() || formats.back() != decoder.format())
+            formats.push_back(decoder.format());
         played_ns += duration_ns(got, decoder.format().rate);
     }
     return played_ns;
@@ -76,10 +89,11 @@ Outcome decode_through(const fs::path& path) {
     if (decoder == nullptr)
         return outcome;
     outcome.length_ns = decoder->length_ns();
-    outcome.played_ns = play_through(*decoder, outcome.ended);
+    outcome.played_ns = play_through(*decoder, outcome.ended, outcome.formats);
     bool ended_again = false;
+    std::vector<SongFormat> formats_again;
     if (outcome.ended && decoder->rewind())
-        outcome.replayed_ns = play_through(*decoder, ended_again);
+        outcome.replayed_ns = play_through(*decoder, ended_again, formats_again);
     return outcome;
 }
 
@@ -193,6 +207,49 @@ TEST_F(SongMutations, DamagedMp3sPlayToAnEndOrAreRefusedQuietly) {
         inserted += layer2;
     check("mp3 with layer II frames inside", inserted + good.substr(good.size() / 2));
     EXPECT_GT(played_, 20);
+}
+
+// After damage the decoder resyncs on the first header it finds. Noise in the middle of a
+// song holding one header of another rate, with no frames after it, must neither switch the
+// song's format there nor add to its length.
+TEST_F(SongMutations, LoneMp3HeaderOfAnotherRateInsideNoiseIsNoPartOfTheSong) {
+    make_song(dir_.path() / "good.mp3", 2.0);
+    const std::string good = read_file(dir_.path() / "good.mp3");
+    const Outcome whole = check("mp3 as made", good);
+    ASSERT_EQ(whole.formats.size(), 1u);
+    ASSERT_EQ(whole.formats.front().rate, 44100);
+
+    // The first frame boundary past the middle, so that every real frame stays whole.
+    const auto bytes = reinterpret_cast<const std::uint8_t*>(good.data());
+    std::size_t boundary = id3v2_tag_size(std::span(bytes, good.size()));
+    while (boundary < good.size() / 2) {
+        ASSERT_LE(boundary + 4, good.size());
+        const auto frame = parse_mpeg_header(static_cast<std::uint32_t>(bytes[boundary]) << 24 |
+                                             static_cast<std::uint32_t>(bytes[boundary + 1]) << 16 |
+                                             static_cast<std::uint32_t>(bytes[boundary + 2]) << 8 |
+                                             bytes[boundary + 3]);
+        ASSERT_TRUE(frame.has_value()) << "no frame at byte " << boundary;
+        boundary += frame->frame_bytes;
+    }
+    // Noise without a 0xFF byte holds no header but the one put in it.
+    std::mt19937 random(11);
+    const auto noise = [&](std::size_t count) {
+        std::string out(count, '\0');
+        for (char& c : out)
+            c = static_cast<char>(random() % 0xFF);
+        return out;
+    };
+    // MPEG-1 layer III, 128 kbps at 48 kHz, joint stereo: a frame of 384 bytes.
+    const std::string false_header("\xFF\xFB\x94\x64", 4);
+    const std::string damaged =
+        good.substr(0, boundary) + noise(1500) + false_header + noise(1880) + good.substr(boundary);
+    const Outcome outcome = check("mp3 with a 48 kHz header inside noise", damaged);
+    ASSERT_EQ(outcome.result, FMOD_OK);
+    // One format throughout: the false header starts no part of its own.
+    EXPECT_EQ(outcome.formats, whole.formats);
+    // Every real frame counts and plays, and nothing else: within a millisecond of the song.
+    EXPECT_NEAR(static_cast<double>(outcome.length_ns), static_cast<double>(whole.length_ns), 1e6);
+    EXPECT_NEAR(static_cast<double>(outcome.played_ns), static_cast<double>(whole.played_ns), 1e6);
 }
 
 TEST_F(SongMutations, DamagedOggsPlayToAnEndOrAreRefusedQuietly) {

@@ -89,15 +89,19 @@ TEST(Show, PicturesFollowEachOtherInStepWithTheSongAndTheShowEndsWithIt) {
 TEST(Show, TransparentPixelsShowWhiteAndHalfAlphaBlendsInLinearLight) {
     XvfbServer x(screen_w, screen_h);
     TempDir dir;
-    make_song(dir.path() / "song.mp3", 1.5);
+    // Long enough to outlast any wait for the window on a busy machine; Esc ends it.
+    make_song(dir.path() / "song.mp3", 30.0);
     // Left half fully transparent, right half black at alpha 128.
     make_picture(dir.path() / "glass.png",
                  {"-size", "64x48", "xc:rgba(0,0,0,0)", "-fill", "rgba(0,0,0,0.50196)", "-draw",
                   "rectangle 32,0 63,47", "-define", "png:color-type=6"});
     auto show = start_morvelta(on_display(x, dir.path()));
-    ASSERT_NE(wait_for_morvelta_window(x.display(), *show, 10s), "");
+    const std::string window = wait_for_morvelta_window(x.display(), *show);
+    ASSERT_NE(window, "");
     std::this_thread::sleep_for(600ms);
     Screenshot shot = grab_screen(x.display(), screen_w, screen_h);
+    run_process({"xdotool", "key", "--window", window, "Escape"},
+                {.env = {{"DISPLAY", x.display()}}});
     ProcessResult result = show->wait(15s);
     EXPECT_EQ(result.exit_status, 0) << result.err;
     EXPECT_EQ(shot.at(40, 120), (Rgb{255, 255, 255}));

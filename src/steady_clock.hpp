@@ -12,14 +12,9 @@ class SteadyClock final : public Clock {
   public:
     SteadyClock();
     std::uint64_t now() override;
-    // Returns `ns` after the call: never earlier, and as little later as the system allows.
+    // Returns `ns` after the call, never earlier: the kernel wakes the thread at that
+    // instant, and it runs again as soon after as the system allows.
     void sleep(std::uint64_t ns) override;
-    // How long before a sleep's end the kernel is asked to wake the thread, learnt from
-    // the wake-ups so far.
-    std::uint64_t wake_margin() const { return wake_margin_; }
-
-  private:
-    std::uint64_t wake_margin_ = 0;
 };
 
 }  // namespace morvelta

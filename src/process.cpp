@@ -17,8 +17,6 @@ namespace {
 // The placeholder the desktop world uses for "there is no session bus": libdbus
 // refuses it, so nothing autolaunches dbus-launch.
 constexpr const char* no_session_bus = "disabled:";
-// The system-wide sound server's socket, which its client library also tries.
-constexpr const char* system_sound_server = "unix:/var/run/pulse/native";
 
 bool is_socket(const std::string& path) {
     struct stat info {};
@@ -36,19 +34,6 @@ void name_session_bus(const char* runtime_dir) {
         address = "unix:path=" + std::string(runtime_dir) + "/bus";
     ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
 }
-
-// libpulse tries the user's and the system's server sockets and, when neither
-// answers, spawns a server unless one was named. Naming the same sockets keeps
-// every running server reachable and spawns none.
-void name_sound_server(const char* runtime_dir) {
-    if (std::getenv("PULSE_SERVER") != nullptr)
-        return;
-    std::string servers;
-    if (runtime_dir != nullptr)
-        servers = "unix:" + std::string(runtime_dir) + "/pulse/native ";
-    servers += system_sound_server;
-    ::setenv("PULSE_SERVER", servers.c_str(), 1);
-}
 #endif
 
 }  // namespace
@@ -57,9 +42,7 @@ void prepare_process() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
 #ifndef _WIN32
     std::signal(SIGPIPE, SIG_IGN);
-    const char* runtime_dir = std::getenv("XDG_RUNTIME_DIR");
-    name_session_bus(runtime_dir);
-    name_sound_server(runtime_dir);
+    name_session_bus(std::getenv("XDG_RUNTIME_DIR"));
 #endif
 }
 

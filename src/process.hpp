@@ -10,11 +10,11 @@ namespace morvelta {
 //   once and the system reclaims the window and the sound device;
 // - SIGPIPE is ignored, so a report written into a closed pipe fails as a write
 //   instead of killing the process before its release;
-// - the session bus gets an address, so that its client library never launches
-//   dbus-launch when none is running. A child would inherit LD_LIBRARY_PATH=".", which
-//   the show sets, and load libraries from the shown folder. The sound server is left
-//   to the user's configuration: what plays, and what happens where no server runs, is
-//   theirs.
+// - the session bus gets the address its client library would find itself, or one it
+//   refuses when there is none, so that the library never launches dbus-launch to
+//   look for one. A child would inherit LD_LIBRARY_PATH=".", which the show sets, and
+//   load libraries from the shown folder. The sound server is left to the user's
+//   configuration: what plays, and what happens where no server runs, is theirs.
 void prepare_process();
 
 }  // namespace morvelta

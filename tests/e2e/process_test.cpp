@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spng.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -266,6 +268,36 @@ TEST(ChildProcesses, NoneInAnyPhaseWithoutSessionBusSoundServerOrRuntimeFolder) 
     }
     EXPECT_FALSE(fs::exists(mark));
     EXPECT_EQ(left_in_home(home), std::vector<std::string>{".config/pulse/client.conf"});
+}
+
+// The session bus in the runtime folder is the one the program goes to, as its client
+// library alone would, even where the folder's path must be escaped in a bus address.
+TEST(SessionBus, TheOneInTheRuntimeFolderIsTriedEvenUnderASpace) {
+    if (!have_program("strace"))
+        GTEST_SKIP() << "strace is not installed";
+    XvfbServer x(screen_w, screen_h);
+    TempDir dir;
+    make_song(dir.path() / "show" / "song.ogg", 1.0);
+    make_picture(dir.path() / "show" / "a.png", {"-size", "64x48", "xc:blue"});
+    // A socket nobody listens on: the attempt shows in the trace and fails at once.
+    const fs::path runtime_dir = dir.path() / "run time";
+    fs::create_directory(runtime_dir);
+    const std::string bus = (runtime_dir / "bus").string();
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    bus.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
+    RunOptions options = on_display(x, dir.path() / "show");
+    options.env["XDG_RUNTIME_DIR"] = runtime_dir.string();
+    options.env["DBUS_SESSION_BUS_ADDRESS"] = std::nullopt;
+    options.env["SDL_AUDIODRIVER"] = "dummy";
+    const fs::path log = dir.path() / "connect.trace";
+    ProcessResult run = run_process(
+        {"strace", "-f", "-qq", "-o", log.string(), "-e", "trace=connect", MORVELTA_BINARY},
+        options);
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_NE(read_file(log).find("sun_path=\"" + bus + "\""), std::string::npos) << read_file(log);
 }
 
 // A sound server of the test's own, answering only on `socket`; everything it keeps

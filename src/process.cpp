@@ -68,6 +68,10 @@ void prepare_process() {
 #ifndef _WIN32
     std::signal(SIGPIPE, SIG_IGN);
     name_session_bus();
+    // The show keeps nothing between runs; Mesa would otherwise keep its compiled shaders
+    // in a cache under the user's home. Set here, while this is the only thread: the
+    // sound library's threads read the environment once they run.
+    ::setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
 #endif
 }
 

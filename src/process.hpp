@@ -1,5 +1,5 @@
 // What the process asks of the platform before any library starts: how it may be
-// stopped, and that it starts no other program.
+// stopped, that it starts no other program, and that it keeps no shader cache.
 #pragma once
 
 namespace morvelta {
@@ -14,7 +14,8 @@ namespace morvelta {
 //   refuses when there is none, so that the library never launches dbus-launch to
 //   look for one. A child would inherit LD_LIBRARY_PATH=".", which the show sets, and
 //   load libraries from the shown folder. The sound server is left to the user's
-//   configuration: what plays, and what happens where no server runs, is theirs.
+//   configuration: what plays, and what happens where no server runs, is theirs;
+// - Mesa keeps no shader cache, set while no other thread can read the environment.
 void prepare_process();
 
 }  // namespace morvelta

@@ -1,5 +1,5 @@
 // What the process asks of the platform before any library starts: how it may be
-// stopped, and that it starts no other program.
+// stopped, that it starts no other program, and that it keeps no shader cache.
 #pragma once
 
 namespace morvelta {
@@ -10,10 +10,12 @@ namespace morvelta {
 //   once and the system reclaims the window and the sound device;
 // - SIGPIPE is ignored, so a report written into a closed pipe fails as a write
 //   instead of killing the process before its release;
-// - the session bus and the sound server get addresses, so that their client
-//   libraries never launch a helper program when none is running. A child would
-//   inherit LD_LIBRARY_PATH=".", which the show sets, and load libraries from the
-//   shown folder.
+// - the session bus gets the address its client library would find itself, or one it
+//   refuses when there is none, so that the library never launches dbus-launch to
+//   look for one. A child would inherit LD_LIBRARY_PATH=".", which the show sets, and
+//   load libraries from the shown folder. The sound server is left to the user's
+//   configuration: what plays, and what happens where no server runs, is theirs;
+// - Mesa keeps no shader cache, set while no other thread can read the environment.
 void prepare_process();
 
 }  // namespace morvelta

@@ -114,11 +114,6 @@ Result<std::unique_ptr<GlutinWindow>, std::string> GlutinWindow::create(
     if (samples != 0 && (samples & (samples - 1)) != 0) {
         panic("assertion failed: samples.is_power_of_two()", samples_assert_pos);
     }
-#ifndef _WIN32
-    // The show keeps nothing between runs; Mesa would otherwise keep its compiled shaders
-    // in a cache under the user's home.
-    ::setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
-#endif
     prepare_sdl_video();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         return Made::err(sdl_error_text());

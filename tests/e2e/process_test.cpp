@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spng.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -194,6 +197,27 @@ std::vector<std::string> children_in_trace(const fs::path& log) {
     return children;
 }
 
+// The files under `home`, relative to it, except the runtime folder the sound client
+// links there when the session has none (its target in the temporary directory is
+// removed): anything else was left by a program that ran, such as dbus-launch's
+// address file or a spawned server's cookie.
+std::vector<std::string> left_in_home(const fs::path& home) {
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(home)) {
+        const fs::path relative = entry.path().lexically_relative(home);
+        if (entry.is_symlink() && relative.parent_path() == ".config/pulse" &&
+            relative.filename().string().ends_with("-runtime")) {
+            const fs::path target = fs::read_symlink(entry.path());
+            if (target.filename().string().starts_with("pulse-"))
+                fs::remove_all(target);
+        } else if (!entry.is_directory()) {
+            left.push_back(relative.string());
+        }
+    }
+    std::sort(left.begin(), left.end());
+    return left;
+}
+
 TEST(ChildProcesses, NoneInAnyPhaseWithoutSessionBusSoundServerOrRuntimeFolder) {
     if (!have_program("strace"))
         GTEST_SKIP() << "strace is not installed";
@@ -208,18 +232,21 @@ TEST(ChildProcesses, NoneInAnyPhaseWithoutSessionBusSoundServerOrRuntimeFolder) 
             dir.write(fs::path("bin") / helper, "#!/bin/sh\ntouch '" + mark.string() + "'\n");
         fs::permissions(fake, fs::perms::owner_all);
     }
-    // Without a runtime folder, the sound server's client makes one under the home
-    // folder to lock its spawning; nothing may appear there.
+    // Whether the sound client spawns a server where none runs is the user's choice;
+    // this user has turned it off, as root has by default.
     const fs::path home = dir.path() / "home";
-    fs::create_directory(home);
+    dir.write("home/.config/pulse/client.conf", "autospawn = no\n");
     const std::string path = (dir.path() / "bin").string() + ":" + std::getenv("PATH");
     const std::map<std::string, std::optional<std::string>> bare = {
         {"DISPLAY", x.display()},
         {"PATH", path},
         {"HOME", home.string()},
+        {"XDG_CONFIG_HOME", std::nullopt},
         {"DBUS_SESSION_BUS_ADDRESS", std::nullopt},
         {"XDG_RUNTIME_DIR", std::nullopt},
         {"PULSE_SERVER", std::nullopt},
+        {"PULSE_RUNTIME_PATH", std::nullopt},
+        {"PULSE_CLIENTCONFIG", std::nullopt},
         {"MORVELTA_BACKTRACE", std::nullopt}};
     struct Case {
         std::string name;
@@ -240,7 +267,101 @@ TEST(ChildProcesses, NoneInAnyPhaseWithoutSessionBusSoundServerOrRuntimeFolder) 
         EXPECT_EQ(children_in_trace(log), std::vector<std::string>{}) << c.name;
     }
     EXPECT_FALSE(fs::exists(mark));
-    EXPECT_TRUE(fs::is_empty(home));
+    EXPECT_EQ(left_in_home(home), std::vector<std::string>{".config/pulse/client.conf"});
+}
+
+// The session bus in the runtime folder is the one the program goes to, as its client
+// library alone would, even where the folder's path must be escaped in a bus address.
+TEST(SessionBus, TheOneInTheRuntimeFolderIsTriedEvenUnderASpace) {
+    if (!have_program("strace"))
+        GTEST_SKIP() << "strace is not installed";
+    XvfbServer x(screen_w, screen_h);
+    TempDir dir;
+    make_song(dir.path() / "show" / "song.ogg", 1.0);
+    make_picture(dir.path() / "show" / "a.png", {"-size", "64x48", "xc:blue"});
+    // A socket nobody listens on: the attempt shows in the trace and fails at once.
+    const fs::path runtime_dir = dir.path() / "run time";
+    fs::create_directory(runtime_dir);
+    const std::string bus = (runtime_dir / "bus").string();
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    bus.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
+    RunOptions options = on_display(x, dir.path() / "show");
+    options.env["XDG_RUNTIME_DIR"] = runtime_dir.string();
+    options.env["DBUS_SESSION_BUS_ADDRESS"] = std::nullopt;
+    options.env["SDL_AUDIODRIVER"] = "dummy";
+    const fs::path log = dir.path() / "connect.trace";
+    ProcessResult run = run_process(
+        {"strace", "-f", "-qq", "-o", log.string(), "-e", "trace=connect", MORVELTA_BINARY},
+        options);
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_NE(read_file(log).find("sun_path=\"" + bus + "\""), std::string::npos) << read_file(log);
+}
+
+// A sound server of the test's own, answering only on `socket`; everything it keeps
+// stays under `home`, and it asks no session bus for anything.
+std::unique_ptr<ChildProcess> start_sound_server(const fs::path& home, const fs::path& socket) {
+    fs::create_directories(home / "run");
+    return std::make_unique<ChildProcess>(
+        std::vector<std::string>{
+            "pulseaudio", "-n", "-v", "--daemonize=no", "--system=no", "--use-pid-file=no",
+            "--exit-idle-time=-1", "--disallow-exit", "--realtime=no", "--high-priority=no",
+            "--log-target=stderr", "-L",
+            "module-native-protocol-unix socket=" + socket.string() + " auth-anonymous=1", "-L",
+            "module-null-sink"},
+        RunOptions{.working_dir = home,
+                   .env = {{"HOME", home.string()},
+                           {"XDG_RUNTIME_DIR", (home / "run").string()},
+                           {"XDG_CONFIG_HOME", std::nullopt},
+                           {"DBUS_SESSION_BUS_ADDRESS", "disabled:"},
+                           {"DISPLAY", std::nullopt}}});
+}
+
+// Whether the server answers on `socket`; asks again until it does, it has ended or the
+// time is up.
+bool wait_for_sound_server(ChildProcess& server, const fs::path& home, const fs::path& socket,
+                           std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    const RunOptions ask{.env = {{"HOME", home.string()}}, .timeout = timeout};
+    while (Clock::now() < deadline && !server.finished()) {
+        if (run_process({"pactl", "-s", "unix:" + socket.string(), "info"}, ask).exit_status == 0)
+            return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+// The server the user's client configuration names is the one that plays, even where
+// the library's own guesses (the runtime folder, the system socket) lead nowhere.
+TEST(SoundServer, TheOneTheUsersClientConfigurationNamesPlaysAWholeShow) {
+    if (!have_program("pulseaudio") || !have_program("pactl"))
+        GTEST_SKIP() << "pulseaudio is not installed";
+    TempDir dir;
+    const fs::path socket = dir.path() / "native";
+    auto server = start_sound_server(dir.path() / "server", socket);
+    ASSERT_TRUE(wait_for_sound_server(*server, dir.path() / "server", socket, 60s))
+        << server->wait(1s).err;
+    const fs::path home = dir.path() / "home";
+    dir.write("home/.config/pulse/client.conf",
+              "default-server = unix:" + socket.string() + "\nautospawn = no\n");
+    XvfbServer x(screen_w, screen_h);
+    make_song(dir.path() / "show" / "song.ogg", 1.5);
+    make_picture(dir.path() / "show" / "a.png", {"-size", "64x48", "xc:blue"});
+    RunOptions options = on_display(x, dir.path() / "show");
+    for (const char* unset : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "PULSE_SERVER",
+                              "PULSE_RUNTIME_PATH", "PULSE_CLIENTCONFIG", "PULSE_COOKIE"})
+        options.env[unset] = std::nullopt;
+    options.env["HOME"] = home.string();
+    options.env["SDL_AUDIODRIVER"] = "pulseaudio";
+    ProcessResult run = run_morvelta(options);
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    ::kill(server->pid(), SIGTERM);
+    const std::string log = server->wait(30s).err;
+    EXPECT_NE(log.find("Created input"), std::string::npos) << "the song never reached the server\n"
+                                                            << log;
 }
 
 // A valid PNG of `side` x `side` one-bit grey pixels: small on disk, four bytes a

@@ -30,10 +30,14 @@ TEST(AudioStop, NoOutputDeviceStopsWithOutputInit) {
 TEST(AudioStop, OutputThatCannotBeOpenedLeavesOnlyTheReport) {
     TempDir dir;
     make_song(dir.path() / "song.ogg", 0.5);
+    // ALSA asks PulseAudio where its plug-in is configured, and PulseAudio's library keeps
+    // a runtime link in the home folder: the runner's own stays untouched.
+    TempDir home;
     // SDL's ALSA output, told to open a device that exists nowhere.
     ProcessResult run = run_morvelta({.working_dir = dir.path(),
                                       .env = {{"SDL_AUDIODRIVER", "alsa"},
                                               {"AUDIODEV", "nosuchpcm"},
+                                              {"HOME", home.path().string()},
                                               {"MORVELTA_BACKTRACE", std::nullopt}}});
     EXPECT_EQ(run.exit_status, 101);
     EXPECT_EQ(run.err, report("FmodSys.init failed : OutputInit", "src\\main:87:13"));

@@ -447,7 +447,7 @@ TEST(LostDisplay, TheServerGoingAwayAtStartOrReleaseIsOneReportAndStatus101Promp
         SCOPED_TRACE(call);
         XvfbServer x(screen_w, screen_h);
         RunOptions options = on_display(x, dir.path());
-        options.env["LD_PRELOAD"] = MORVELTA_KILL_DISPLAY_LIBRARY;
+        options.env["LD_PRELOAD"] = MORVELTA_DISPLAY_FAULTS_LIBRARY;
         options.env["MORVELTA_KILL_DISPLAY_AT"] = call;
         options.env["MORVELTA_KILL_DISPLAY_PID"] = std::to_string(x.pid());
         options.timeout = 20s;
@@ -461,6 +461,24 @@ TEST(LostDisplay, TheServerGoingAwayAtStartOrReleaseIsOneReportAndStatus101Promp
                       " broken (explicit kill or server shutdown).', src\\window:172:13\n" + hint +
                       "\n");
     }
+}
+
+// A request refused while the window and its context are made leaves a window that
+// cannot serve the show: its build fails, instead of Xlib exiting from inside SDL.
+TEST(LostDisplay, ARequestRefusedWhileTheWindowIsMadeIsOneReportAndStatus101) {
+    TempDir dir;
+    make_song(dir.path() / "song.ogg", 5.0);
+    make_picture(dir.path() / "a.png", {"-size", "64x48", "xc:green"});
+    XvfbServer x(screen_w, screen_h);
+    RunOptions options = on_display(x, dir.path());
+    options.env["LD_PRELOAD"] = MORVELTA_DISPLAY_FAULTS_LIBRARY;
+    options.env["MORVELTA_REFUSE_AT"] = "SDL_GL_CreateContext";
+    ProcessResult run = run_morvelta(options);
+    EXPECT_EQ(run.exit_status, 101) << run.err;
+    EXPECT_EQ(run.err,
+              "thread 'main' panicked at 'called `Result::unwrap()` on an `Err` value: \"X Error "
+              "of failed request:  BadWindow (invalid Window parameter)\"', src\\failure:41:5\n" +
+                  hint + "\n");
 }
 
 TEST(LostDisplay, AWindowDestroyedByAnotherClientIsOneReportAndStatus101) {

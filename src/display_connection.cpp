@@ -1,5 +1,8 @@
 #include "display_connection.hpp"
 
+#include <SDL.h>
+#include <SDL_syswm.h>
+
 #ifdef MORVELTA_X11
 #include <X11/Xlib.h>
 #endif
@@ -65,6 +68,16 @@ std::optional<std::string> display_failure() {
 #else
     return std::nullopt;
 #endif
+}
+
+std::optional<std::string> display_failure_once_answered([[maybe_unused]] SDL_Window* window) {
+#ifdef MORVELTA_X11
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(window, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11)
+        XSync(info.info.x11.display, False);
+#endif
+    return display_failure();
 }
 
 }  // namespace morvelta

@@ -19,6 +19,8 @@
 
 #include "failure.hpp"
 
+struct SDL_Window;
+
 namespace morvelta {
 
 // The report place of a lost display connection, and of a refused request.
@@ -32,5 +34,9 @@ void watch_display_server();
 // well. Asking makes a round trip first: a server that is going away refuses requests
 // before its connection closes, and then the loss is what ends the show.
 std::optional<std::string> display_failure();
+
+// The same, once the server has answered every request sent so far on `window`'s
+// connection: for the end of a step whose requests must all have been granted.
+std::optional<std::string> display_failure_once_answered(SDL_Window* window);
 
 }  // namespace morvelta

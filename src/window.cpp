@@ -135,7 +135,7 @@ Result<std::unique_ptr<GlutinWindow>, std::string> GlutinWindow::create(
     SDL_GL_SetSwapInterval(settings.get_vsync() ? 1 : 0);
     // A request the server refused while the window and its context were made (a
     // context it has no memory for, say) leaves a window that cannot serve the show.
-    if (std::optional<std::string> failure = display_failure())
+    if (std::optional<std::string> failure = display_failure_once_answered(attempt.window))
         return Made::err(*failure);
 
     int points_w = 0, points_h = 0, pixels_w = 0, pixels_h = 0;

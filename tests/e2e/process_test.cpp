@@ -218,7 +218,7 @@ std::vector<std::string> left_in_home(const fs::path& home) {
     return left;
 }
 
-TEST(ChildProcesses, NoneInAnyPhaseWithoutSessionBusSoundServerOrRuntimeFolder) {
+TEST(ChildProcesses, NoneInAnyPhaseWithoutARunningSessionBusOrSoundServer) {
     if (!have_program("strace"))
         GTEST_SKIP() << "strace is not installed";
     XvfbServer x(screen_w, screen_h);
@@ -248,38 +248,9 @@ TEST(ChildProcesses, NoneInAnyPhaseWithoutSessionBusSoundServerOrRuntimeFolder) 
         {"PULSE_RUNTIME_PATH", std::nullopt},
         {"PULSE_CLIENTCONFIG", std::nullopt},
         {"MORVELTA_BACKTRACE", std::nullopt}};
-    struct Case {
-        std::string name;
-        std::optional<std::string> audio_driver;
-        int status;
-    };
-    // The system's own sound outputs (none here: the audio start fails), then a whole
-    // show on the silent driver.
-    for (const Case& c : {Case{"own_output", std::nullopt, 101}, Case{"whole_show", "dummy", 0}}) {
-        const fs::path log = dir.path() / (c.name + ".trace");
-        RunOptions options{.working_dir = dir.path() / "show", .env = bare};
-        options.env["SDL_AUDIODRIVER"] = c.audio_driver;
-        ProcessResult run =
-            run_process({"strace", "-f", "-qq", "-o", log.string(), "-e",
-                         "trace=execve,execveat,fork,vfork,clone,clone3", MORVELTA_BINARY},
-                        options);
-        EXPECT_EQ(run.exit_status, c.status) << c.name << "\n" << run.err;
-        EXPECT_EQ(children_in_trace(log), std::vector<std::string>{}) << c.name;
-    }
-    EXPECT_FALSE(fs::exists(mark));
-    EXPECT_EQ(left_in_home(home), std::vector<std::string>{".config/pulse/client.conf"});
-}
-
-// The session bus in the runtime folder is the one the program goes to, as its client
-// library alone would, even where the folder's path must be escaped in a bus address.
-TEST(SessionBus, TheOneInTheRuntimeFolderIsTriedEvenUnderASpace) {
-    if (!have_program("strace"))
-        GTEST_SKIP() << "strace is not installed";
-    XvfbServer x(screen_w, screen_h);
-    TempDir dir;
-    make_song(dir.path() / "show" / "song.ogg", 1.0);
-    make_picture(dir.path() / "show" / "a.png", {"-size", "64x48", "xc:blue"});
-    // A socket nobody listens on: the attempt shows in the trace and fails at once.
+    // A runtime folder whose path a bus address must escape, holding a bus socket nobody
+    // listens on: the program goes to it, as the bus's client library alone would, and
+    // the attempt fails at once.
     const fs::path runtime_dir = dir.path() / "run time";
     fs::create_directory(runtime_dir);
     const std::string bus = (runtime_dir / "bus").string();
@@ -288,16 +259,34 @@ TEST(SessionBus, TheOneInTheRuntimeFolderIsTriedEvenUnderASpace) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
     ::close(fd);
-    RunOptions options = on_display(x, dir.path() / "show");
-    options.env["XDG_RUNTIME_DIR"] = runtime_dir.string();
-    options.env["DBUS_SESSION_BUS_ADDRESS"] = std::nullopt;
-    options.env["SDL_AUDIODRIVER"] = "dummy";
-    const fs::path log = dir.path() / "connect.trace";
-    ProcessResult run = run_process(
-        {"strace", "-f", "-qq", "-o", log.string(), "-e", "trace=connect", MORVELTA_BINARY},
-        options);
-    EXPECT_EQ(run.exit_status, 0) << run.err;
-    EXPECT_NE(read_file(log).find("sun_path=\"" + bus + "\""), std::string::npos) << read_file(log);
+    struct Case {
+        std::string name;
+        std::optional<std::string> audio_driver;
+        std::optional<std::string> runtime_dir;
+        int status;
+    };
+    // The system's own sound outputs (none here: the audio start fails), then whole shows
+    // on the silent driver, without a runtime folder and with the one above.
+    for (const Case& c : {Case{"own_output", std::nullopt, std::nullopt, 101},
+                          Case{"whole_show", "dummy", std::nullopt, 0},
+                          Case{"runtime_folder_bus", "dummy", runtime_dir.string(), 0}}) {
+        const fs::path log = dir.path() / (c.name + ".trace");
+        RunOptions options{.working_dir = dir.path() / "show", .env = bare};
+        options.env["SDL_AUDIODRIVER"] = c.audio_driver;
+        options.env["XDG_RUNTIME_DIR"] = c.runtime_dir;
+        ProcessResult run =
+            run_process({"strace", "-f", "-qq", "-o", log.string(), "-e",
+                         "trace=execve,execveat,fork,vfork,clone,clone3,connect", MORVELTA_BINARY},
+                        options);
+        EXPECT_EQ(run.exit_status, c.status) << c.name << "\n" << run.err;
+        EXPECT_EQ(children_in_trace(log), std::vector<std::string>{}) << c.name;
+        if (c.runtime_dir) {
+            EXPECT_NE(read_file(log).find("sun_path=\"" + bus + "\""), std::string::npos)
+                << read_file(log);
+        }
+    }
+    EXPECT_FALSE(fs::exists(mark));
+    EXPECT_EQ(left_in_home(home), std::vector<std::string>{".config/pulse/client.conf"});
 }
 
 // A sound server of the test's own, answering only on `socket`; everything it keeps
@@ -439,46 +428,39 @@ TEST(LostDisplay, TheServerGoingAwayMidShowIsOneReportAndStatus101) {
 // The server dies inside the call that starts the window, the one that makes its
 // OpenGL context, and the one that releases it after the song has ended: wherever Xlib
 // notices, the show ends at once with the report, never with Xlib's own exit or a wait.
-TEST(LostDisplay, TheServerGoingAwayAtStartOrReleaseIsOneReportAndStatus101Promptly) {
+// A request it refuses while the window is made leaves a window that cannot serve the
+// show: its build fails, instead of Xlib exiting from inside SDL.
+TEST(LostDisplay, TheServerGoingAwayOrRefusingAtStartOrReleaseIsOneReportAndStatus101) {
     TempDir dir;
     make_song(dir.path() / "song.ogg", 1.0);
     make_picture(dir.path() / "a.png", {"-size", "64x48", "xc:green"});
-    for (const char* call : {"SDL_CreateWindow", "SDL_GL_CreateContext", "SDL_DestroyWindow"}) {
-        SCOPED_TRACE(call);
+    struct Fault {
+        const char* variable;  // of the preloaded shim
+        const char* call;
+    };
+    for (const Fault fault : {Fault{"MORVELTA_KILL_DISPLAY_AT", "SDL_CreateWindow"},
+                              Fault{"MORVELTA_KILL_DISPLAY_AT", "SDL_GL_CreateContext"},
+                              Fault{"MORVELTA_KILL_DISPLAY_AT", "SDL_DestroyWindow"},
+                              Fault{"MORVELTA_REFUSE_AT", "SDL_GL_CreateContext"}}) {
+        SCOPED_TRACE(std::string(fault.variable) + " " + fault.call);
         XvfbServer x(screen_w, screen_h);
         RunOptions options = on_display(x, dir.path());
         options.env["LD_PRELOAD"] = MORVELTA_DISPLAY_FAULTS_LIBRARY;
-        options.env["MORVELTA_KILL_DISPLAY_AT"] = call;
+        options.env[fault.variable] = fault.call;
         options.env["MORVELTA_KILL_DISPLAY_PID"] = std::to_string(x.pid());
         options.timeout = 20s;
-        auto show = start_morvelta(options);
-        // The kill comes at the call; the shim waits 300 ms before letting it go ahead.
-        ProcessResult run = show->wait(options.timeout);
+        // A kill comes on entry to the call; the shim waits 300 ms before letting it go on.
+        ProcessResult run = start_morvelta(options)->wait(options.timeout);
         ASSERT_FALSE(run.timed_out) << "the show never ended";
         EXPECT_EQ(run.exit_status, 101) << run.err;
-        EXPECT_EQ(run.err,
-                  "thread 'main' panicked at 'X connection to " + x.display() +
-                      " broken (explicit kill or server shutdown).', src\\window:172:13\n" + hint +
-                      "\n");
+        const std::string message =
+            std::string_view(fault.variable) == "MORVELTA_REFUSE_AT"
+                ? "called `Result::unwrap()` on an `Err` value: \"X Error of failed request:  "
+                  "BadWindow (invalid Window parameter)\"', src\\failure:41:5"
+                : "X connection to " + x.display() +
+                      " broken (explicit kill or server shutdown).', src\\window:172:13";
+        EXPECT_EQ(run.err, "thread 'main' panicked at '" + message + "\n" + hint + "\n");
     }
-}
-
-// A request refused while the window and its context are made leaves a window that
-// cannot serve the show: its build fails, instead of Xlib exiting from inside SDL.
-TEST(LostDisplay, ARequestRefusedWhileTheWindowIsMadeIsOneReportAndStatus101) {
-    TempDir dir;
-    make_song(dir.path() / "song.ogg", 5.0);
-    make_picture(dir.path() / "a.png", {"-size", "64x48", "xc:green"});
-    XvfbServer x(screen_w, screen_h);
-    RunOptions options = on_display(x, dir.path());
-    options.env["LD_PRELOAD"] = MORVELTA_DISPLAY_FAULTS_LIBRARY;
-    options.env["MORVELTA_REFUSE_AT"] = "SDL_GL_CreateContext";
-    ProcessResult run = run_morvelta(options);
-    EXPECT_EQ(run.exit_status, 101) << run.err;
-    EXPECT_EQ(run.err,
-              "thread 'main' panicked at 'called `Result::unwrap()` on an `Err` value: \"X Error "
-              "of failed request:  BadWindow (invalid Window parameter)\"', src\\failure:41:5\n" +
-                  hint + "\n");
 }
 
 TEST(LostDisplay, AWindowDestroyedByAnotherClientIsOneReportAndStatus101) {

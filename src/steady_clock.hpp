@@ -15,6 +15,11 @@ class SteadyClock final : public Clock {
     // Returns `ns` after the call, never earlier: the kernel wakes the thread at that
     // instant, and it runs again as soon after as the system allows.
     void sleep(std::uint64_t ns) override;
+
+  private:
+    // How much earlier than asked the kernel is asked to wake the thread: about the
+    // shortest wake-up delay seen lately.
+    std::uint64_t wake_margin_ = 0;
 };
 
 }  // namespace morvelta
